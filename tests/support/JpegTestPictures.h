@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace sc::test {
+
+// A picture of 8 coloured columns (white, yellow, cyan, green, magenta, red, blue, black) over
+// a grey ramp in the bottom quarter, as B G R X rows, top row first.
+std::vector<uint8_t> colourBarsBgrx(int width, int height);
+
+// The same picture as a JPEG, compressed by libjpeg-turbo. `subsampling` is a TJSAMP_* value.
+std::vector<uint8_t> colourBarsJpeg(int width, int height, int subsampling, int quality = 90);
+
+// The JPEG with its Huffman tables removed, as most cameras send their motion-JPEG frames.
+std::vector<uint8_t> withoutHuffmanTables(const std::vector<uint8_t> &jpeg);
+
+} // namespace sc::test
