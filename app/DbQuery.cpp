@@ -86,11 +86,6 @@ void TDbQuery::Close()
     result.reset();
 }
 
-bool TDbQuery::TakeFreshConnection()
-{
-    return std::exchange(freshConnection, false);
-}
-
 void TDbQuery::Fail(const QString &what, const QString &detail)
 {
     result.reset();
@@ -123,14 +118,12 @@ void TDbQuery::Connect()
         }
     }
     connected = true;
-    freshConnection = true;
 }
 
 void TDbQuery::Disconnect()
 {
     result.reset();
     connected = false;
-    freshConnection = false;
     if (QSqlDatabase::contains(connectionName)) {
         QSqlDatabase::database(connectionName, false).close();
         QSqlDatabase::removeDatabase(connectionName);

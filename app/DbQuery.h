@@ -43,9 +43,6 @@ public:
     void Close();
     bool Active() const { return result.has_value() && result->isActive(); }
 
-    // True once per new connection, so that the owner of the tables can make sure of them.
-    bool TakeFreshConnection();
-
 private:
     QString connectionName;
     QString databaseFile;
@@ -53,7 +50,6 @@ private:
     QVariantList boundValues;
     std::optional<QSqlQuery> result;
     bool connected = false;
-    bool freshConnection = false;
 
     void Connect();
     void Disconnect();
