@@ -3,6 +3,7 @@
 #include "app/Log.h"
 #include "platform/HttpClient.h"
 #include "platform/UpLoadFileFilters.h"
+#include "platform/UrlEncode.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -22,37 +23,13 @@ constexpr int SignInAttempts = 2;
 const QString NoReplyMessage = QStringLiteral("网络异常");
 const QString Masked = QStringLiteral("***");
 
-// Form-encodes UTF-8 text: letters, digits and *@._-$!'() stay, a blank becomes "+", every
-// other byte "%XX".
-std::string FormEncode(const QString &text)
-{
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    const QByteArray utf8 = text.toUtf8();
-    std::string encoded;
-    encoded.reserve(utf8.size() * 3);
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z')
-                           || (byte >= '0' && byte <= '9')
-                           || std::string_view("*@._-$!'()").find(c) != std::string_view::npos;
-        if (plain) {
-            encoded += c;
-        } else if (byte == ' ') {
-            encoded += '+';
-        } else {
-            encoded += '%';
-            encoded += Hex[byte >> 4];
-            encoded += Hex[byte & 0x0F];
-        }
-    }
-    return encoded;
-}
-
 std::string SignInForm(const TTeacherLoginInfo &info)
 {
-    return "j_username=" + FormEncode(info.UserName) + "&j_password=" + FormEncode(info.Password)
-           + "&moduleId=" + std::to_string(info.ModuleId) + "&deviceType="
-           + std::to_string(info.DeviceType) + "&isAppLogon=" + (info.IsAppLogon ? "-1" : "0");
+    return "j_username=" + UrlEncode(info.UserName.toStdString())
+           + "&j_password=" + UrlEncode(info.Password.toStdString())
+           + "&moduleId=" + std::to_string(info.ModuleId)
+           + "&deviceType=" + std::to_string(info.DeviceType)
+           + "&isAppLogon=" + (info.IsAppLogon ? "-1" : "0");
 }
 
 // The text of a member as the platform's replies mean it: strings as they are, numbers and
