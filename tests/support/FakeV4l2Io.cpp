@@ -1,4 +1,4 @@
-#include "FakeV4l2Io.h"
+#include "tests/support/FakeV4l2Io.h"
 
 #include <algorithm>
 #include <cerrno>

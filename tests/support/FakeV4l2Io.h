@@ -1,7 +1,7 @@
 #pragma once
 
-#include "V4l2Device.h"
-#include "V4l2Io.h"
+#include "compat/dshow/v4l2/V4l2Device.h"
+#include "compat/dshow/v4l2/V4l2Io.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "JpegTestPictures.h"
+#include "tests/support/JpegTestPictures.h"
 
 #include <stdexcept>
 #include <turbojpeg.h>

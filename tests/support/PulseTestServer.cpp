@@ -1,4 +1,4 @@
-#include "PulseTestServer.h"
+#include "tests/support/PulseTestServer.h"
 
 #include <array>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "JpegFrameDecoder.h"
+#include "compat/dshow/mjpeg/JpegFrameDecoder.h"
 
 #include <algorithm>
 #include <libyuv.h>

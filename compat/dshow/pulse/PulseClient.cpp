@@ -1,4 +1,4 @@
-#include "PulseClient.h"
+#include "compat/dshow/pulse/PulseClient.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "VideoFrameMailbox.h"
+#include "compat/dshow/renderer/VideoFrameMailbox.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "VideoRendererWidget.h"
+#include "compat/dshow/renderer/VideoRendererWidget.h"
 
 #include <QMetaObject>
 #include <QPainter>

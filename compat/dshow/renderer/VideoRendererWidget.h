@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VideoFrameMailbox.h"
+#include "compat/dshow/renderer/VideoFrameMailbox.h"
 
 #include <QImage>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "CaptureStream.h"
+#include "compat/dshow/v4l2/CaptureStream.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "V4l2Io.h"
+#include "compat/dshow/v4l2/V4l2Io.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "V4l2Device.h"
+#include "compat/dshow/v4l2/V4l2Device.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
-#include "JpegFrameDecoder.h"
-#include "JpegTestPictures.h"
+#include "compat/dshow/mjpeg/JpegFrameDecoder.h"
+#include "tests/support/JpegTestPictures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "PulseClient.h"
-#include "PulseTestServer.h"
+#include "compat/dshow/pulse/PulseClient.h"
+#include "tests/support/PulseTestServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "CaptureStream.h"
-#include "FakeV4l2Io.h"
+#include "compat/dshow/v4l2/CaptureStream.h"
+#include "tests/support/FakeV4l2Io.h"
 
 #include <gtest/gtest.h>
 
