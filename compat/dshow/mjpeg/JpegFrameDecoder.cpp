@@ -11,14 +11,15 @@ constexpr int kDecodeFlags = TJFLAG_STOPONWARNING;
 
 // JPEG pictures use the full 0-255 range; YUY2 video uses 16-235 for Y and 16-240 for U/V.
 // Fixed point: 220/256 ≈ 219/255 and 225/256 ≈ 224/255, exact at both ends and at 128.
+// 16-bit arithmetic (255 * 225 + 4112 < 65536) lets the compiler use wide vector lanes.
 void lumaToVideoLevels(uint8_t *plane, size_t count) {
     for (size_t i = 0; i < count; ++i)
-        plane[i] = static_cast<uint8_t>((plane[i] * 220u + 16u * 256u + 128u) >> 8);
+        plane[i] = static_cast<uint8_t>(static_cast<uint16_t>(plane[i] * uint16_t{220} + uint16_t{4224}) >> 8);
 }
 
 void chromaToVideoLevels(uint8_t *plane, size_t count) {
     for (size_t i = 0; i < count; ++i)
-        plane[i] = static_cast<uint8_t>((plane[i] * 225u + 3984u + 128u) >> 8);
+        plane[i] = static_cast<uint8_t>(static_cast<uint16_t>(plane[i] * uint16_t{225} + uint16_t{4112}) >> 8);
 }
 
 } // namespace
