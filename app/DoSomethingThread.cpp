@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <list>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -22,6 +23,7 @@ struct Registry {
     std::mutex lock;
     std::condition_variable ended;
     std::list<RunningJob> jobs;
+    std::set<QObject *> watchedReceivers;  // receivers whose destruction is watched already
 };
 
 Registry &Jobs()
@@ -34,6 +36,7 @@ void ForgetReceiver(QObject *receiver)
 {
     Registry &registry = Jobs();
     std::lock_guard guard(registry.lock);
+    registry.watchedReceivers.erase(receiver);
     for (RunningJob &job : registry.jobs) {
         if (job.receiver == receiver) {
             job.receiver = nullptr;
@@ -74,13 +77,16 @@ void TDoSomethingThread::Resume()
 {
     if (!job || !receiver)
         throw std::logic_error("TDoSomethingThread: no job or no receiver");
-    QObject::connect(receiver, &QObject::destroyed, [target = receiver] { ForgetReceiver(target); });
     Registry &registry = Jobs();
     std::list<RunningJob>::iterator entry;
+    bool watched = false;
     {
         std::lock_guard guard(registry.lock);
+        watched = !registry.watchedReceivers.insert(receiver).second;
         entry = registry.jobs.insert(registry.jobs.end(), RunningJob{receiver, {}});
     }
+    if (!watched)
+        QObject::connect(receiver, &QObject::destroyed, [target = receiver] { ForgetReceiver(target); });
     try {
         std::thread(RunJob, entry, job).detach();
     } catch (...) {

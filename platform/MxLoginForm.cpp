@@ -269,7 +269,10 @@ void TMxLoginForm::customEvent(QEvent *event)
 
 void TMxLoginForm::ShowHint(const QString &text)
 {
-    pnlHint->setText(text);
+    // Error texts can be longer than the line: the line shows their start, the tool tip and
+    // the log the whole text.
+    const int room = pnlHint->contentsRect().width() - 8;
+    pnlHint->setText(pnlHint->fontMetrics().elidedText(text, Qt::ElideRight, room));
     pnlHint->setToolTip(text);
     pnlHint->show();
 }

@@ -149,10 +149,17 @@ void tst_MxLoginForm::Type(const QString &user, const QString &password)
     QTest::keyClicks(passwordEdit, password);
 }
 
+// The whole hint text; the line itself may show it shortened to its width.
 QString tst_MxLoginForm::Hint() const
 {
     const auto *hint = login->findChild<QLabel *>(QStringLiteral("pnlHint"));
-    return hint && hint->isVisibleTo(login) ? hint->text() : QString();
+    if (!hint || !hint->isVisibleTo(login))
+        return {};
+    const QString shown = hint->text();
+    const QString whole = hint->toolTip();
+    if (shown != whole && !(shown.endsWith(QChar(0x2026)) && whole.startsWith(shown.chopped(1))))
+        return QStringLiteral("line \"%1\" does not show \"%2\"").arg(shown, whole);
+    return whole;
 }
 
 void tst_MxLoginForm::signInShowsTheMainWindow()
