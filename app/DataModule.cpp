@@ -33,7 +33,6 @@ void ReportError(const QString &message)
 
 TRDM::TRDM(const QString &appPath, const QString &lockFolder)
 {
-    RDM = this;
     instanceLock = std::make_unique<TInstanceLock>(lockFolder, InstanceText);
     if (instanceLock->Result() == TInstanceLock::TResult::HeldByAnother) {
         Started = false;
@@ -50,6 +49,7 @@ TRDM::TRDM(const QString &appPath, const QString &lockFolder)
         return;
     }
     Started = true;
+    RDM = this;
     Notice(QStringLiteral("程序启动，版本 ") + QStringLiteral(STUDIOCAST_VERSION));
     if (instanceLock->Result() == TInstanceLock::TResult::Unavailable)
         Notice(QStringLiteral("无法检查程序是否已在运行：") + instanceLock->Problem());
