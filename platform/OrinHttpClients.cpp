@@ -3,8 +3,6 @@
 #include "platform/HttpReplyReader.h"
 #include "platform/UrlEncode.h"
 
-#include <QFileInfo>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,7 +19,7 @@ namespace {
 
 constexpr size_t TransferBufferSize = 8192;
 constexpr size_t MaxUrlPart = 512;
-constexpr int MaxCleanLength = 60;
+constexpr size_t MaxCleanLength = 60;
 
 std::string Quoted(std::string text)
 {
@@ -46,22 +44,39 @@ std::string RandomKey()
     return key;
 }
 
-QString CleanUploadName(const QString &filePath)
+std::string CleanUploadName(const std::string &filePath)
 {
-    QString name = QFileInfo(filePath).fileName();
-    if (name.size() > MaxCleanLength) {
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        const QString extension = dot >= 0 ? name.mid(dot) : QString();
-        qsizetype cut = MaxCleanLength;
-        if (name.at(cut - 1).isHighSurrogate())
-            --cut;  // never half a character
-        name = name.left(cut) + extension;
+    std::string name = filePath.substr(filePath.rfind('/') == std::string::npos ? 0 : filePath.rfind('/') + 1);
+    // Lengths count UTF-16 units, as the platform's names do: 2 for a character beyond U+FFFF.
+    size_t units = 0, cutAt = name.size();
+    for (size_t at = 0; at < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[at]);
+        const size_t bytes = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const size_t width = bytes == 4 ? 2 : 1;
+        if (units + width > MaxCleanLength && cutAt == name.size())
+            cutAt = at;
+        units += width;
+        at += bytes;
     }
-    for (QChar &c : name) {
-        if (c == QLatin1Char(' ') || c == QLatin1Char('\'') || c == QLatin1Char('\\') || c == QChar(0x3000))
-            c = QLatin1Char('_');
+    if (units > MaxCleanLength) {
+        const size_t dot = name.rfind('.');
+        const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+        name = name.substr(0, cutAt) + extension;
     }
-    return name;
+    std::string cleaned;
+    cleaned.reserve(name.size());
+    for (size_t at = 0; at < name.size(); ++at) {
+        const char c = name[at];
+        if (c == ' ' || c == '\'' || c == '\\') {
+            cleaned += '_';
+        } else if (name.compare(at, 3, "\xE3\x80\x80") == 0) {  // ideographic space
+            cleaned += '_';
+            at += 2;
+        } else {
+            cleaned += c;
+        }
+    }
+    return cleaned;
 }
 
 std::string UploadStamp(std::chrono::system_clock::time_point when)
@@ -242,7 +257,7 @@ std::string THttpClient::UploadFile(const std::string &address, const std::strin
         return finish(Cancelled() ? TUploadStatus::Cancelled : TUploadStatus::Failed, LastError());
     requestCounter.store(0);
     key = RandomKey();
-    outcome.cleanedName = CleanUploadName(QString::fromUtf8(filePath.c_str())).toUtf8().toStdString();
+    outcome.cleanedName = CleanUploadName(filePath);
     fileNameParameter = key + UrlEncode(outcome.cleanedName);
     transferBuffer = std::make_unique<char[]>(TransferBufferSize);
 

@@ -2,8 +2,6 @@
 
 #include "platform/BlockSockets.h"
 
-#include <QString>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,9 +21,10 @@ constexpr const char *PrivateKey = "c4e1b8a2d7f03e9b5a6c1d2f8e0b7a95";
 
 // 32 characters from the upload key alphabet, from the system's random source.
 std::string RandomKey();
-// The name the file is sent under: without folder, long names cut to 60 characters plus
-// the extension (never inside a character), blanks, "'", "\" and U+3000 made "_".
-QString CleanUploadName(const QString &filePath);
+// The name the file is sent under (UTF-8 in and out): without folder, a name longer than 60
+// UTF-16 units cut to 60 plus its extension (never inside a character), then blanks, "'",
+// "\" and U+3000 made "_".
+std::string CleanUploadName(const std::string &filePath);
 // "mmddyyhhmmsszzz" of the local time.
 std::string UploadStamp(std::chrono::system_clock::time_point when);
 

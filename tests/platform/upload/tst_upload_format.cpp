@@ -5,6 +5,8 @@
 #include "platform/OrinHttpClients.h"
 #include "platform/UrlEncode.h"
 
+#include <QString>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -30,27 +32,29 @@ TEST(UrlEncode, EncodesBytesOutsideThePassingSet)
 
 TEST(CleanUploadName, CutsAndReplacesAsTheServerExpects)
 {
-    const QString seventy = QString(70, QLatin1Char('n'));
+    const std::string n59(59, 'n'), n60(60, 'n'), n70(70, 'n');
     const struct {
-        QString path, name;
+        std::string path, name;
     } cases[] = {
-        {QStringLiteral("/videos/a b'c.mp4"), QStringLiteral("a_b_c.mp4")},
-        {QStringLiteral("/v/x\\y\u3000z.mp4"), QStringLiteral("x_y_z.mp4")},
-        {QStringLiteral("/v/") + seventy + QStringLiteral(".mp4"), QString(60, QLatin1Char('n')) + QStringLiteral(".mp4")},
-        {QStringLiteral("/v/") + seventy, QString(60, QLatin1Char('n'))},
-        {QStringLiteral("/v/") + QString(60, QLatin1Char('n')) + QStringLiteral(".mp4"),
-         QString(60, QLatin1Char('n')) + QStringLiteral(".mp4")},
-        // A character outside the basic plane across the cut is kept whole or not at all.
-        {QStringLiteral("/v/") + QString(59, QLatin1Char('n')) + QStringLiteral("\U0001F600tail.mp4"),
-         QString(59, QLatin1Char('n')) + QStringLiteral(".mp4")},
-        {QStringLiteral("/v/课程 一.mp4"), QStringLiteral("课程_一.mp4")},
+        {"/videos/a b'c.mp4", "a_b_c.mp4"},
+        {"/v/x\\y\u3000z.mp4", "x_y_z.mp4"},
+        {"/v/" + n70 + ".mp4", n60 + ".mp4"},
+        {"/v/" + n70, n60},
+        {"/v/" + n60 + ".mp4", n60 + ".mp4"},
+        {"relative.mp4", "relative.mp4"},
+        // Lengths count UTF-16 units; a character beyond U+FFFF across the cut is left out whole.
+        {"/v/" + n59 + "\U0001F600tail.mp4", n59 + ".mp4"},
+        {"/v/" + std::string(58, 'n') + "\U0001F600tail.mp4", std::string(58, 'n') + "\U0001F600.mp4"},
+        {"/v/" + std::string(65, 'n') + "\u8bfe.mp4", n60 + ".mp4"},
+        {"/v/课程 一.mp4", "课程_一.mp4"},
     };
     for (const auto &c : cases) {
-        const QString cleaned = CleanUploadName(c.path);
-        EXPECT_EQ(cleaned, c.name) << c.path.toStdString();
-        EXPECT_EQ(QString::fromUtf8(cleaned.toUtf8()), cleaned) << "valid UTF-8";
+        const std::string cleaned = CleanUploadName(c.path);
+        EXPECT_EQ(cleaned, c.name) << c.path;
+        EXPECT_EQ(QString::fromUtf8(cleaned.data(), qsizetype(cleaned.size())).toUtf8().toStdString(), cleaned)
+            << "valid UTF-8";
     }
-    EXPECT_EQ(UrlEncode(CleanUploadName(QStringLiteral("/v/课.mp4")).toUtf8().toStdString()), "%E8%AF%BE.mp4");
+    EXPECT_EQ(UrlEncode(CleanUploadName("/v/课.mp4")), "%E8%AF%BE.mp4");
 }
 
 TEST(RandomKey, UsesTheAlphabetAndNeverRepeats)
