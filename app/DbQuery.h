@@ -23,7 +23,6 @@ public:
 
     // A new statement: drops the previous result and the bound values.
     void SetSQL(const QString &sql);
-    const QString &SQL() const { return sqlText; }
     // Values for the statement's '?' placeholders, in order.
     void Bind(const QVariant &value);
 

@@ -48,6 +48,15 @@ bool WriteAll(int fd, const QByteArray &data)
     return true;
 }
 
+// Temporary files of a save that a crash interrupted.
+void RemoveLeftovers(const QString &folder, const QString &fileName)
+{
+    const QString prefix = u'.' + fileName + u'.';
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({prefix + QStringLiteral("??????")}, QDir::Files | QDir::Hidden))
+        QFile::remove(dir.filePath(name));
+}
+
 // Replaces the file by a new one in a single rename: readers and a crash see either the old
 // or the new content, never a part of it.
 bool ReplaceFile(const QString &path, const QByteArray &content)
@@ -55,6 +64,7 @@ bool ReplaceFile(const QString &path, const QByteArray &content)
     const QFileInfo info(path);
     const QString target = info.isSymLink() ? info.symLinkTarget() : info.absoluteFilePath();
     const QString folder = QFileInfo(target).absolutePath();
+    RemoveLeftovers(folder, QFileInfo(target).fileName());
     QByteArray temporary = QFile::encodeName(folder + QStringLiteral("/.") + QFileInfo(target).fileName() +
                                              QStringLiteral(".XXXXXX"));
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
