@@ -1,0 +1,105 @@
+// Scaling of 4-byte-pixel pictures: the row loops shared by every instruction set, and the
+// per-row kernels each instruction set provides. The exported C routines validate their
+// arguments and call into here with the kernels the CPU supports.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace framescaler {
+
+// A validated picture: width and height above 0, stride any value (negative walks upward).
+struct SourcePicture {
+    const std::uint8_t* pixels;
+    std::ptrdiff_t stride;
+    int width;
+    int height;
+    const std::uint8_t* row(std::int64_t y) const { return pixels + y * stride; }
+};
+
+struct DestPicture {
+    std::uint8_t* pixels;
+    std::ptrdiff_t stride;
+    int width;
+    int height;
+    std::uint8_t* row(std::int64_t y) const { return pixels + y * stride; }
+};
+
+inline std::uint32_t loadPixel(const std::uint8_t* p)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+inline void storePixel(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+
+// Per byte: (a * (256 - weight) + b * weight) >> 8, weight 0..255.
+inline std::uint32_t blendBytes(std::uint32_t a, std::uint32_t b, std::uint32_t weight)
+{
+    std::uint32_t result = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const std::uint32_t ca = (a >> shift) & 255u;
+        const std::uint32_t cb = (b >> shift) & 255u;
+        result |= ((ca * (256u - weight) + cb * weight) >> 8) << shift;
+    }
+    return result;
+}
+
+// 16.16 step along one axis: the exact ratio lengthened by one unit.
+inline std::int32_t zoomStep(int source, int destination)
+{
+    return static_cast<std::int32_t>((std::int64_t{source} << 16) / destination + 1);
+}
+
+struct NearestKernels {
+    const char* name;
+    // Writes `width` pixels: pixel x copies source column min((x * stepX) >> 16, lastColumn),
+    // the position accumulated in 32 bits.
+    void (*row)(std::uint8_t* dst, const std::uint8_t* srcRow, int width, std::uint32_t stepX,
+                std::uint32_t lastColumn);
+    // Makes the row writes visible to other threads (after cache-bypassing stores).
+    void (*finish)();
+};
+
+struct BilinearKernels {
+    const char* name;
+    // Horizontal blend of `count` pixels whose two neighbours both lie inside the row of
+    // rowWidth pixels: pixel i samples at pos0 + i * step (16.16, pos0 >= 0); out gets
+    // (P0 * (256 - u) + P1 * u) >> 8 per byte.
+    void (*horizontal)(std::uint32_t* out, const std::uint8_t* srcRow, int rowWidth, int count,
+                       std::int32_t pos0, std::int32_t step);
+    // Vertical blend of two horizontally blended rows: (r0 * (256 - v) + r1 * v) >> 8 per byte;
+    // v = 0 copies r0 (r1 is not read then). `stream` asks for cache-bypassing stores.
+    void (*vertical)(std::uint8_t* dst, const std::uint32_t* r0, const std::uint32_t* r1, int count,
+                     int v, bool stream);
+    void (*finish)();
+};
+
+void zoomNearest(const DestPicture& dst, const SourcePicture& src, const NearestKernels& kernels);
+void zoomBilinear(const DestPicture& dst, const SourcePicture& src, const BilinearKernels& kernels);
+
+// Plain C++ kernels: the reference every faster set must match byte for byte.
+extern const NearestKernels kNearest_C;
+extern const BilinearKernels kBilinear_C;
+#if defined(__x86_64__) || defined(__i386__)
+extern const NearestKernels kNearest_SSE2;
+extern const BilinearKernels kBilinear_SSE2;
+extern const NearestKernels kNearest_AVX2;
+extern const BilinearKernels kBilinear_AVX2;
+#endif
+
+// Every kernel set this CPU can run, fastest first.
+struct KernelChoice {
+    const NearestKernels* nearest;
+    const BilinearKernels* bilinear;
+};
+const KernelChoice& bestKernels();
+bool cpuHasAvx2();
+
+// Destinations at least this large are written with cache-bypassing stores by the bilinear
+// routine: they would only evict the source from the cache.
+inline constexpr std::int64_t kStreamingThresholdBytes = std::int64_t{4} << 20;
+
+} // namespace framescaler
