@@ -1,5 +1,6 @@
 #include "app/DataModule.h"
 
+#include "app/ErrorHandler.h"
 #include "app/Errors.h"
 #include "app/Log.h"
 #include "app/MessageBox.h"
@@ -18,18 +19,6 @@ const QUuid VideoInputCategory(0x6994AD05, 0x93EF, 0x11D0, 0xA3, 0xCC, 0x00, 0xA
 std::atomic<QObject *> MainWindowHandle{nullptr};
 
 const QString TRDM::InstanceText = QStringLiteral("(MyStudiocast)Only One Application Instance Run!");
-
-namespace {
-
-// The application's general error handling for the shell: the user sees the message, the log
-// keeps it.
-void ReportError(const QString &message)
-{
-    Notice(message);
-    ShowMessageBox(message);
-}
-
-}  // namespace
 
 TRDM::TRDM(const QString &appPath, const QString &lockFolder)
 {

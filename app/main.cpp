@@ -1,19 +1,16 @@
+#include "app/Application.h"
 #include "app/ApplicationWindows.h"
 #include "app/CrashReport.h"
 #include "app/DataModule.h"
+#include "app/ErrorHandler.h"
 #include "app/Termination.h"
-
-#include <QApplication>
 
 #include <memory>
 
 int main(int argc, char *argv[])
 {
     InstallCrashReporter();
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tellwick"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tellwick"));
-    QApplication::setApplicationVersion(QStringLiteral(STUDIOCAST_VERSION));
+    TApplication application(argc, argv);
     InstallTerminationHandler();
 
     auto dataModule = std::make_unique<TRDM>(ExecutableFolder(), RuntimeFolder());
@@ -22,8 +19,14 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    CreateApplicationWindows();
-    const int result = TerminationRequested() ? 0 : QApplication::exec();
+    try {
+        CreateApplicationWindows();
+    } catch (...) {
+        ReportCurrentException();
+        DestroyApplicationWindows();
+        return 1;
+    }
+    const int result = TerminationRequested() ? 0 : TApplication::exec();
     DestroyApplicationWindows();
     dataModule.reset();
     return result;
