@@ -32,6 +32,8 @@ public:
     virtual void NotifyFilter(TFilterOperation operation) = 0;
     // The graph the component is attached to, or null.
     virtual TFilterGraph *FilterGraph() const = 0;
+    // The graph is being destroyed: forget it without detaching.
+    virtual void ForgetGraph() = 0;
 };
 
 class TFilterGraph {
@@ -84,6 +86,7 @@ public:
 
     void SetFilterGraph(TFilterGraph *graph);
     TFilterGraph *FilterGraph() const override { return m_graph; }
+    void ForgetGraph() override { m_graph = nullptr; }
 
     void SetMonikerName(const std::string &displayName) { m_moniker = displayName; }
     const std::string &MonikerName() const { return m_moniker; }
@@ -119,6 +122,7 @@ public:
 
     void SetFilterGraph(TFilterGraph *graph);
     TFilterGraph *FilterGraph() const override { return m_graph; }
+    void ForgetGraph() override { m_graph = nullptr; }
     void SetKeepAspectRatio(bool keep);
     bool KeepAspectRatio() const { return m_keepAspect; }
 

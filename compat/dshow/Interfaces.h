@@ -257,9 +257,10 @@ struct ISampleGrabber : IUnknown {
     virtual HRESULT SetMediaType(const AM_MEDIA_TYPE *type) = 0;
     virtual HRESULT GetConnectedMediaType(AM_MEDIA_TYPE *type) = 0;
     virtual HRESULT SetBufferSamples(BOOL buffer) = 0;
-    // With buffer null: the size needed in *size. Else copies at most *size bytes.
+    // The last sample's bytes, kept while SetBufferSamples(true). With buffer null: the size
+    // needed in *size. E_OUTOFMEMORY when *size is too small; VFW_E_WRONG_STATE before the
+    // first sample.
     virtual HRESULT GetCurrentBuffer(LONG *size, LONG *buffer) = 0;
-    virtual HRESULT GetCurrentSample(IMediaSample **sample) = 0;
     // which: 0 = SampleCB, 1 = BufferCB.
     virtual HRESULT SetCallback(ISampleGrabberCB *callback, LONG which) = 0;
 };

@@ -77,6 +77,7 @@ public:
     CTransformOutputPin *OutputPin() const { return m_pOutput.get(); }
 
 protected:
+    friend class CTransformInputPin;
     // Called when the pins are first needed; override to make pins of derived classes.
     virtual void CreatePins();
 
