@@ -6,8 +6,8 @@
 
 namespace sc::renderer {
 
-VideoRendererWidget::VideoRendererWidget(QWidget *parent)
-    : QWidget(parent), mailbox_(std::make_shared<VideoFrameMailbox>()) {
+VideoRendererWidget::VideoRendererWidget(QWidget *parent, std::shared_ptr<VideoFrameMailbox> mailbox)
+    : QWidget(parent), mailbox_(mailbox ? std::move(mailbox) : std::make_shared<VideoFrameMailbox>()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     mailbox_->setNotifier([this] {
         QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);

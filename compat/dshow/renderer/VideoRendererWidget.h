@@ -14,7 +14,8 @@ namespace sc::renderer {
 class VideoRendererWidget : public QWidget {
     Q_OBJECT
 public:
-    explicit VideoRendererWidget(QWidget *parent = nullptr);
+    explicit VideoRendererWidget(QWidget *parent = nullptr,
+                                 std::shared_ptr<VideoFrameMailbox> mailbox = nullptr);
     ~VideoRendererWidget() override;
 
     std::shared_ptr<VideoFrameMailbox> mailbox() const { return mailbox_; }
