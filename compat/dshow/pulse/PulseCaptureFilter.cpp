@@ -7,10 +7,11 @@
 namespace sc::pulse {
 namespace {
 
-constexpr int32_t kBlockAlign = RecordStream::kBytesPerFrame;
+const StreamFormat kCaptureFormat;  // 44100 Hz, 16-bit, stereo
+const int32_t kBlockAlign = static_cast<int32_t>(kCaptureFormat.bytesPerFrame());
 
 REFERENCE_TIME timeOfFrame(uint64_t frame) {
-    return static_cast<REFERENCE_TIME>(frame * UNITS / RecordStream::kRate);
+    return static_cast<REFERENCE_TIME>(frame * UNITS / kCaptureFormat.rate);
 }
 
 } // namespace
@@ -27,7 +28,7 @@ HRESULT PulseCapturePin::NonDelegatingQueryInterface(REFIID iid, void **object) 
 }
 
 AM_MEDIA_TYPE PulseCapturePin::CaptureType() {
-    return MakePcmAudioType(RecordStream::kRate, RecordStream::kChannels, 16);
+    return MakePcmAudioType(kCaptureFormat.rate, kCaptureFormat.channels, 16);
 }
 
 HRESULT PulseCapturePin::CheckMediaType(const AM_MEDIA_TYPE *type) {
@@ -143,9 +144,7 @@ HRESULT PulseCaptureFilter::Fail(const std::string &what) {
 
 HRESULT PulseCaptureFilter::Run(REFERENCE_TIME start) {
     CAutoLock lock(lock_);
-    if (!pin_->IsConnected())
-        return VFW_E_NOT_CONNECTED;
-    const bool starting = !thread_.joinable();
+    const bool starting = !thread_.joinable() && pin_->IsConnected();  // unconnected: nothing to record for
     HRESULT hr = CBaseFilter::Run(start);
     if (FAILED(hr) || !starting)
         return hr;
@@ -153,7 +152,7 @@ HRESULT PulseCaptureFilter::Run(REFERENCE_TIME start) {
     pin_->Allocator()->GetProperties(&props);
     const size_t bufferBytes = static_cast<size_t>(props.cbBuffer) / kBlockAlign * kBlockAlign;
     try {
-        stream_ = client_->record(source_, static_cast<uint32_t>(bufferBytes));
+        stream_ = client_->record(source_, static_cast<uint32_t>(bufferBytes), kCaptureFormat);
     } catch (const PulseError &error) {
         CBaseFilter::Stop();
         return Fail(error.what());

@@ -8,8 +8,8 @@
 namespace sc::pulse {
 namespace {
 
-// Queued audio beyond this is dropped oldest first (the consumer stalled for too long).
-constexpr size_t kMaxQueuedBytes = RecordStream::kRate * RecordStream::kBytesPerFrame * 2;
+// Queued audio beyond this many seconds is dropped oldest first (the consumer stalled).
+constexpr size_t kMaxQueuedSeconds = 2;
 
 class LoopLock {
 public:
@@ -223,12 +223,15 @@ void PulseClient::setSourceMuted(const std::string &source, bool muted) {
         throw PulseError("sound server: muting " + source + ": " + serverError(context_));
 }
 
-std::unique_ptr<RecordStream> PulseClient::record(const std::string &source, uint32_t fragmentBytes) {
-    std::unique_ptr<RecordStream> stream(new RecordStream(shared_from_this(), source));
+std::unique_ptr<RecordStream> PulseClient::record(const std::string &source, uint32_t fragmentBytes,
+                                                  StreamFormat format) {
+    if (format.rate == 0 || format.channels == 0 || format.channels > PA_CHANNELS_MAX)
+        throw PulseError("sound server: recording " + source + ": unusable sample format");
+    std::unique_ptr<RecordStream> stream(new RecordStream(shared_from_this(), source, format));
     LoopLock lock(loop_);
-    pa_sample_spec spec{PA_SAMPLE_S16LE, RecordStream::kRate, RecordStream::kChannels};
+    pa_sample_spec spec{format.eightBit ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE, format.rate, format.channels};
     pa_channel_map map;
-    pa_channel_map_init_stereo(&map);
+    pa_channel_map_init_auto(&map, format.channels, PA_CHANNEL_MAP_DEFAULT);
     stream->stream_ = pa_stream_new(context_, "studiocast capture", &spec, &map);
     if (!stream->stream_)
         throw PulseError("sound server: recording " + source + ": " + serverError(context_));
@@ -236,8 +239,7 @@ std::unique_ptr<RecordStream> PulseClient::record(const std::string &source, uin
     pa_stream_set_state_callback(stream->stream_, &RecordStream::onState, stream.get());
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.fragsize = std::max<uint32_t>(fragmentBytes / RecordStream::kBytesPerFrame, 1) *
-                          RecordStream::kBytesPerFrame;
+    attributes.fragsize = std::max<uint32_t>(fragmentBytes / format.bytesPerFrame(), 1) * format.bytesPerFrame();
     attributes.tlength = attributes.prebuf = attributes.minreq = static_cast<uint32_t>(-1);
     if (pa_stream_connect_record(stream->stream_, source.c_str(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0)
         throw PulseError("sound server: recording " + source + ": " + serverError(context_));
@@ -250,8 +252,8 @@ std::unique_ptr<RecordStream> PulseClient::record(const std::string &source, uin
     return stream;
 }
 
-RecordStream::RecordStream(std::shared_ptr<PulseClient> client, const std::string &source)
-    : client_(std::move(client)), source_(source) {}
+RecordStream::RecordStream(std::shared_ptr<PulseClient> client, const std::string &source, StreamFormat format)
+    : client_(std::move(client)), source_(source), format_(format) {}
 
 RecordStream::~RecordStream() {
     if (stream_) {
@@ -271,7 +273,8 @@ void RecordStream::onRead(pa_stream *stream, size_t, void *self) {
         if (data) {
             record->append(static_cast<const uint8_t *>(data), bytes);
         } else {
-            std::vector<uint8_t> silence(bytes, 0);  // a hole in the recording
+            // A hole in the recording: silence.
+            std::vector<uint8_t> silence(bytes, record->format_.eightBit ? 128 : 0);
             record->append(silence.data(), bytes);
         }
         pa_stream_drop(stream);
@@ -297,9 +300,11 @@ void RecordStream::onState(pa_stream *stream, void *self) {
 void RecordStream::append(const uint8_t *data, size_t bytes) {
     std::lock_guard lock(mutex_);
     queue_.insert(queue_.end(), data, data + bytes);
-    if (queue_.size() > kMaxQueuedBytes) {
-        size_t excess = (queue_.size() - kMaxQueuedBytes + kBytesPerFrame - 1) / kBytesPerFrame;
-        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(excess * kBytesPerFrame));
+    const size_t frameBytes = format_.bytesPerFrame();
+    const size_t maxQueued = size_t(format_.rate) * frameBytes * kMaxQueuedSeconds;
+    if (queue_.size() > maxQueued) {
+        size_t excess = (queue_.size() - maxQueued + frameBytes - 1) / frameBytes;
+        queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(excess * frameBytes));
         queueStartFrame_ += excess;
     }
     arrived_.notify_all();
@@ -313,7 +318,7 @@ void RecordStream::fail(const std::string &why) {
 }
 
 RecordStream::Chunk RecordStream::read(uint8_t *destination, size_t bytes) {
-    bytes -= bytes % kBytesPerFrame;
+    bytes -= bytes % format_.bytesPerFrame();
     std::unique_lock lock(mutex_);
     arrived_.wait(lock, [&] { return queue_.size() >= bytes || interrupted_ || !failure_.empty(); });
     Chunk chunk{0, queueStartFrame_};
@@ -321,7 +326,7 @@ RecordStream::Chunk RecordStream::read(uint8_t *destination, size_t bytes) {
         return chunk;
     std::copy_n(queue_.begin(), bytes, destination);
     queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(bytes));
-    queueStartFrame_ += bytes / kBytesPerFrame;
+    queueStartFrame_ += bytes / format_.bytesPerFrame();
     chunk.bytes = bytes;
     return chunk;
 }

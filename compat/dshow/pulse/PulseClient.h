@@ -33,6 +33,15 @@ struct SourceInfo {
 
 class RecordStream;
 
+// The sample format of a record stream: interleaved channels, signed 16-bit little-endian or
+// unsigned 8-bit (silence at 128).
+struct StreamFormat {
+    uint32_t rate = 44100;
+    uint8_t channels = 2;
+    bool eightBit = false;
+    uint32_t bytesPerFrame() const { return channels * (eightBit ? 1u : 2u); }
+};
+
 // A connection to the sound server (PulseAudio, or PipeWire through its PulseAudio server).
 // Every call waits for the server's answer but never longer than the connection lives: a
 // server that goes away ends the wait with PulseError.
@@ -56,9 +65,10 @@ public:
     bool sourceMuted(const std::string &source);
     void setSourceMuted(const std::string &source, bool muted);
 
-    // Records the source as 44100 Hz 16-bit stereo PCM, asking the server for fragments of
-    // about `fragmentBytes`.
-    std::unique_ptr<RecordStream> record(const std::string &source, uint32_t fragmentBytes);
+    // Records the source in `format` (by default 44100 Hz 16-bit stereo), asking the server
+    // for fragments of about `fragmentBytes`.
+    std::unique_ptr<RecordStream> record(const std::string &source, uint32_t fragmentBytes,
+                                         StreamFormat format = {});
 
     // For the classes that share this connection's loop.
     pa_threaded_mainloop *loop() const { return loop_; }
@@ -79,10 +89,6 @@ private:
 // connection.
 class RecordStream {
 public:
-    static constexpr uint32_t kRate = 44100;
-    static constexpr uint32_t kChannels = 2;
-    static constexpr uint32_t kBytesPerFrame = 4;
-
     ~RecordStream();
     RecordStream(const RecordStream &) = delete;
     RecordStream &operator=(const RecordStream &) = delete;
@@ -99,10 +105,11 @@ public:
     // Empty while the stream is healthy; else what ended it (the source went away, the server
     // quit).
     std::string failure() const;
+    const StreamFormat &format() const { return format_; }
 
 private:
     friend class PulseClient;
-    RecordStream(std::shared_ptr<PulseClient> client, const std::string &source);
+    RecordStream(std::shared_ptr<PulseClient> client, const std::string &source, StreamFormat format);
     static void onRead(pa_stream *stream, size_t bytes, void *self);
     static void onState(pa_stream *stream, void *self);
     void append(const uint8_t *data, size_t bytes);
@@ -110,6 +117,7 @@ private:
 
     std::shared_ptr<PulseClient> client_;
     std::string source_;
+    StreamFormat format_;
     pa_stream *stream_ = nullptr;
 
     mutable std::mutex mutex_;

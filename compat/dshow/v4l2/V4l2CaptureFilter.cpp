@@ -163,6 +163,9 @@ HRESULT V4l2CapturePin::SetFormat(AM_MEDIA_TYPE *type) {
 HRESULT V4l2CapturePin::GetFormat(AM_MEDIA_TYPE **type) {
     if (!type)
         return E_POINTER;
+    *type = nullptr;
+    if (formats_.empty())
+        return VFW_E_NO_TYPES;  // a camera that lists no picture format
     AM_MEDIA_TYPE current = TypeOf(CurrentSelection());
     *type = CreateMediaType(&current);
     return *type ? S_OK : E_OUTOFMEMORY;
@@ -256,7 +259,7 @@ HRESULT V4l2CaptureFilter::Pause() {
     CAutoLock lock(lock_);
     if (IsStopped()) {
         if (!pin_->IsConnected())
-            return VFW_E_NOT_CONNECTED;
+            return CBaseFilter::Pause();  // nothing to stream to: the camera stays idle
         HRESULT hr = CBaseFilter::Pause();  // commits the allocator first: frames may arrive at once
         if (FAILED(hr))
             return hr;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -12,17 +13,6 @@
 #include <unistd.h>
 
 using namespace sc;
-
-namespace {
-
-double rmsOf(const std::vector<int16_t> &samples) {
-    double sum = 0;
-    for (int16_t s : samples)
-        sum += double(s) * s;
-    return std::sqrt(sum / samples.size()) / 32768.0;
-}
-
-} // namespace
 
 TEST(PulseClient, ListsInputsWithoutMonitors) {
     test::PulseTestServer server;
@@ -58,25 +48,49 @@ TEST(PulseClient, VolumeIsTheDaemonsSourceVolume) {
     EXPECT_TRUE(client->sourceMuted("test_quiet"));
 }
 
-TEST(PulseClient, RecordsTheSineContinuouslyAtItsLevel) {
+TEST(PulseClient, RecordsTheSineContinuouslyAtItsLevelInEachFormat) {
     test::PulseTestServer server;
     auto client = pulse::PulseClient::connect();
-    const size_t chunkBytes = 4408;  // 25 ms in whole sample frames
-    auto stream = client->record("test_sine", chunkBytes);
-    std::vector<int16_t> samples;
-    uint64_t expectedFrame = 0;
-    std::vector<uint8_t> chunk(chunkBytes);
-    for (int i = 0; i < 80; ++i) {  // 2 s
-        auto got = stream->read(chunk.data(), chunk.size());
-        ASSERT_EQ(got.bytes, chunkBytes) << stream->failure();
-        EXPECT_EQ(got.firstFrame, expectedFrame);
-        expectedFrame += chunkBytes / 4;
-        auto *pcm = reinterpret_cast<const int16_t *>(chunk.data());
-        if (i >= 20)  // past the start-up ramp
-            samples.insert(samples.end(), pcm, pcm + chunkBytes / 2);
+    struct Case {
+        const char *name;
+        pulse::StreamFormat format;
+        size_t chunkBytes;
+    };
+    // The capture filter's format, and the level meter's 8 kHz 8-bit mono.
+    const Case cases[] = {{"44100 Hz 16-bit stereo", {44100, 2, false}, 4408},
+                          {"8000 Hz 8-bit mono", {8000, 1, true}, 1600}};
+    for (const Case &c : cases) {
+        auto stream = client->record("test_sine", static_cast<uint32_t>(c.chunkBytes), c.format);
+        const size_t frameBytes = c.format.bytesPerFrame();
+        std::vector<uint8_t> chunk(c.chunkBytes);
+        std::vector<double> values;  // in full scale
+        uint64_t expectedFrame = 0;
+        const size_t chunks = c.format.rate * frameBytes * 2 / c.chunkBytes;  // 2 s
+        for (size_t i = 0; i < chunks; ++i) {
+            auto got = stream->read(chunk.data(), chunk.size());
+            ASSERT_EQ(got.bytes, c.chunkBytes) << c.name << ": " << stream->failure();
+            EXPECT_EQ(got.firstFrame, expectedFrame) << c.name;
+            expectedFrame += c.chunkBytes / frameBytes;
+            if (i < chunks / 4)
+                continue;  // past the start-up ramp
+            if (c.format.eightBit) {
+                for (uint8_t v : chunk)
+                    values.push_back((v - 128) / 128.0);
+            } else {
+                auto *pcm = reinterpret_cast<const int16_t *>(chunk.data());
+                for (size_t k = 0; k < c.chunkBytes / 2; ++k)
+                    values.push_back(pcm[k] / 32768.0);
+            }
+        }
+        double sum = 0, peak = 0;
+        for (double v : values) {
+            sum += v * v;
+            peak = std::max(peak, std::abs(v));
+        }
+        // A sine of amplitude 0.5: RMS 0.354 (-9 dBFS), peak 0.5 (64 steps of 8-bit sound).
+        EXPECT_NEAR(std::sqrt(sum / values.size()), 0.3536, 0.02) << c.name;
+        EXPECT_NEAR(peak, 0.5, 0.03) << c.name;
     }
-    // A sine of amplitude 0.5 has an RMS level of 0.354 (-9 dBFS) in both channels.
-    EXPECT_NEAR(rmsOf(samples), 0.3536, 0.02);
 }
 
 TEST(PulseClient, ServerThatGoesAwayEndsARecordingWithoutHanging) {

@@ -270,3 +270,23 @@ TEST(V4l2CaptureFilter, UnpluggedCameraEndsTheStreamAndLaterStartsFail) {
     }
     EXPECT_EQ(io->openDescriptors(), 0);
 }
+
+TEST(V4l2CaptureFilter, CameraWithoutPictureFormatsOffersNothingAndNeverConnects) {
+    auto io = std::make_shared<FakeV4l2Io>();
+    FakeCamera camera = webcam();
+    camera.formats.clear();
+    io->addCamera(camera);
+    ComPtr<IBaseFilter> filter = cameraFilter(io);
+    ComPtr<IAMStreamConfig> config = streamConfig(filter.Get());
+    int count = -1, size = 0;
+    ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    EXPECT_EQ(count, 0);
+    AM_MEDIA_TYPE *type = nullptr;
+    EXPECT_EQ(config->GetFormat(&type), VFW_E_NO_TYPES);
+    EXPECT_EQ(type, nullptr);
+    CameraGraph graph(filter.Get());
+    EXPECT_TRUE(FAILED(graph.connected));
+    // An unconnected camera runs with its graph but does not stream.
+    EXPECT_EQ(graph.Control()->Run(), S_OK);
+    EXPECT_EQ(io->mappedBuffers(), 0);
+}
