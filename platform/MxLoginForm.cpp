@@ -245,21 +245,27 @@ void TMxLoginForm::LoginClick()
     worker.SetJob([baseUrl = SettingIni->BaseUrl, info, appPath = AppPath](std::stop_token stop) {
         return SignInJob(baseUrl, info, appPath, stop);
     });
-    worker.Resume();
+    try {
+        worker.Resume();
+    } catch (const std::exception &error) {
+        Notice(QStringLiteral("无法启动登录线程：") + QString::fromUtf8(error.what()));
+        ShowHint(LoginFailedPrefix + QString::fromUtf8(error.what()));
+        return;
+    }
     btnLogin->setEnabled(false);
 }
 
 void TMxLoginForm::customEvent(QEvent *event)
 {
-    if (event->type() != Messages::WorkerResult) {
+    const auto *reply = dynamic_cast<const TLoginResultEvent *>(event);
+    if (event->type() != Messages::WorkerResult || !reply) {
         QWidget::customEvent(event);
         return;
     }
-    const auto &reply = static_cast<const TLoginResultEvent &>(*event);
-    Teacher.TakeLoginResult(reply.Result, reply.HomeUrl, reply.LocalFolder);
+    Teacher.TakeLoginResult(reply->Result, reply->HomeUrl, reply->LocalFolder);
     btnLogin->setEnabled(true);
     btnLogin->repaint();
-    if (reply.Param() != 0) {
+    if (reply->Param() != 0) {
         ShowHint(LoginFailedPrefix + Teacher.LastMessage);
         return;
     }
