@@ -7,10 +7,9 @@
 
 #include <QCoreApplication>
 #include <QDate>
-#include <QDir>
 #include <QStandardPaths>
 
-#include <cstdio>
+#include <exception>
 
 TRDM *RDM = nullptr;
 QString AppPath;
@@ -58,6 +57,8 @@ TRDM::~TRDM()
             SaveSettings();
         } catch (const TAppError &error) {
             ReportError(QStringLiteral("保存设置出错：") + error.Message());
+        } catch (const std::exception &error) {
+            ReportError(QStringLiteral("保存设置出错：") + QString::fromUtf8(error.what()));
         }
         SettingIni = nullptr;
         settings.reset();

@@ -14,10 +14,6 @@ namespace {
 void CrashWith(int signal)
 {
     InstallCrashReporter();
-    if (signal == SIGSEGV) {
-        volatile int *nowhere = nullptr;
-        *nowhere = 1;
-    }
     std::raise(signal);
 }
 
