@@ -73,24 +73,20 @@ std::optional<int> IntegerMember(const json &object, const char *name)
     return static_cast<int>(value);
 }
 
-// Reads a sign-in reply into the result; leaves Status -1 and Msg "网络异常" when the reply is
-// not a JSON object with an integral status.
-void ReadSignInReply(const std::string &reply, TTeacherLoginResult &result)
+// Reads a sign-in reply into the result. When the reply is not a JSON object with an integral
+// status, Status stays -1 and Msg "网络异常", and the returned text says what was wrong.
+QString ReadSignInReply(const std::string &reply, TTeacherLoginResult &result)
 {
     const json object = json::parse(reply, nullptr, false);
-    if (!object.is_object()) {
-        Notice(QStringLiteral("登录回复不是 JSON 对象"));
-        return;
-    }
+    if (!object.is_object())
+        return QStringLiteral("登录回复不是 JSON 对象");
     const std::optional<int> status = IntegerMember(object, "status");
-    if (!status) {
-        Notice(QStringLiteral("登录回复没有整数 status"));
-        return;
-    }
+    if (!status)
+        return QStringLiteral("登录回复没有整数 status");
     result.Status = *status;
     result.Msg = TextMember(object, "msg");
     if (result.Status != 0)
-        return;
+        return {};
     const auto found = object.find("result");
     const json session = found != object.end() && found->is_object() ? *found : json::object();
     result.JSessionId = TextMember(session, "jsessionid");
@@ -101,17 +97,21 @@ void ReadSignInReply(const std::string &reply, TTeacherLoginResult &result)
     result.ServerUrl = TextMember(session, "serverUrl");
     result.ServerType = IntegerMember(session, "serverType").value_or(0);
     result.Photo = TextMember(session, "photo");
+    return {};
 }
 
-// The text as it may go to the log: the session id and any copy of the password replaced.
-QString WithoutSecrets(QString text, const QString &password)
+// The text as it may go to the log: the value of any "jsessionid" member, and every copy of
+// the password and of the session id, replaced.
+QString WithoutSecrets(QString text, const QString &password, const QString &sessionId = {})
 {
     static const QRegularExpression sessionMember(
-        QStringLiteral(R"(("jsessionid"\s*:\s*")(?:[^"\\]|\\.)*("))"),
+        QStringLiteral(R"(("jsessionid"\s*:\s*)("(?:[^"\\]|\\.)*"|[^,}\]\s]+))"),
         QRegularExpression::CaseInsensitiveOption);
-    text.replace(sessionMember, QStringLiteral("\\1***\\2"));
-    if (!password.isEmpty())
-        text.replace(password, Masked);
+    text.replace(sessionMember, QStringLiteral("\\1\"***\""));
+    for (const QString &secret : {password, sessionId}) {
+        if (!secret.isEmpty())
+            text.replace(secret, Masked);
+    }
     return text;
 }
 
@@ -147,8 +147,10 @@ TTeacherLoginResult TWebUsersData::Login(const QString &baseUrl, const TTeacherL
             Notice(WithoutSecrets(address, info.Password));
             Notice(WithoutSecrets(QStringLiteral("提交data = ") + info.Data, info.Password));
             const std::string reply = http.PostForm(address.toStdString(), SignInForm(info));
-            Notice(WithoutSecrets(QString::fromStdString(reply), info.Password));
-            ReadSignInReply(reply, result);
+            const QString problem = ReadSignInReply(reply, result);
+            Notice(WithoutSecrets(QString::fromStdString(reply), info.Password, result.JSessionId));
+            if (!problem.isEmpty())
+                Notice(problem);
         } catch (const TAppError &error) {
             result.Msg = error.Message();
             Notice(WithoutSecrets(address + QStringLiteral(": ") + result.Msg, info.Password));

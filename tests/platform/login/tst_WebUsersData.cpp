@@ -282,6 +282,24 @@ TEST(SignIn, LogKeepsNeitherPasswordNorSession)
     EXPECT_FALSE(text.contains(QStringLiteral("Secr3t")));
 }
 
+TEST(SignIn, LogMasksASessionIdGivenAsNumber)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    PlatformStubProcess stub(
+        {"--reply", std::string(SignInPath) + R"(={"status":0,"msg":"ok","result":{"jsessionid":987654321,"data":"987654321"}})"});
+    OpenProgramLog(folder.path() + QStringLiteral("/Logs/"), QStringLiteral("log.txt"));
+    const TTeacherLoginResult result = TWebUsersData().Login(Q(stub.BaseUrl()), Credentials("demo", "demo"));
+    CloseProgramLog();
+    ASSERT_EQ(result.JSessionId, QStringLiteral("987654321"));
+
+    QFile log(folder.path() + QStringLiteral("/Logs/log.txt"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(text.contains(QStringLiteral(R"("jsessionid":"***")"))) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("987654321"))) << text.toStdString();
+}
+
 class AvatarUpload : public testing::Test {
 protected:
     void SetUp() override
