@@ -47,6 +47,17 @@ inline std::uint32_t blendBytes(std::uint32_t a, std::uint32_t b, std::uint32_t 
     return result;
 }
 
+// Pixels to write one by one before dst reaches a multiple of `alignment` (a power of two),
+// or 0 when the row is not even pixel-aligned (it is then written with plain stores).
+inline int headToAlignment(const std::uint8_t* dst, int count, unsigned alignment)
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(dst);
+    if ((address & 3) != 0)
+        return 0;
+    const auto head = static_cast<int>(((alignment - (address & (alignment - 1))) & (alignment - 1)) / 4);
+    return head < count ? head : count;
+}
+
 // 16.16 step along one axis: the exact ratio lengthened by one unit.
 inline std::int32_t zoomStep(int source, int destination)
 {
@@ -88,6 +99,7 @@ extern const NearestKernels kNearest_SSE2;
 extern const BilinearKernels kBilinear_SSE2;
 extern const NearestKernels kNearest_AVX2;
 extern const BilinearKernels kBilinear_AVX2;
+extern const BilinearKernels kBilinear_AVX512;
 #endif
 
 // Every kernel set this CPU can run, fastest first.
@@ -97,6 +109,8 @@ struct KernelChoice {
 };
 const KernelChoice& bestKernels();
 bool cpuHasAvx2();
+// AVX-512 with byte and word lanes on 128/256/512-bit registers.
+bool cpuHasAvx512();
 
 // Destinations at least this large are written with cache-bypassing stores by the bilinear
 // routine: they would only evict the source from the cache.

@@ -20,16 +20,6 @@ FRAMESCALER_AVX2 inline __m256i lanePositions(std::uint32_t start, std::uint32_t
                                                _mm256_set1_epi32(static_cast<int>(step))));
 }
 
-// Pixels to write one by one before dst reaches a multiple of `alignment`, or 0 when the
-// row is not even pixel-aligned (then it is written with plain stores).
-inline int headToAlignment(const std::uint8_t* dst, int count, unsigned alignment)
-{
-    const auto address = reinterpret_cast<std::uintptr_t>(dst);
-    if ((address & 3) != 0)
-        return 0;
-    return std::min<int>(count, static_cast<int>(((alignment - (address & (alignment - 1))) & (alignment - 1)) / 4));
-}
-
 // Neighbouring output pixels sample source columns close together: 8 of them span at most
 // ((7 * step) >> 16) + 2 columns, so they can be picked with in-register permutes from a few
 // consecutive 8-pixel loads instead of a gather. Returns how many loads that takes.
@@ -169,6 +159,8 @@ FRAMESCALER_AVX2 int horizontalWindows(std::uint32_t* out, const std::uint8_t* s
             break;
         const __m256i rel = _mm256_sub_epi32(column, broadcastFirst(column));
         const std::uint8_t* at = srcRow + std::size_t(first) * 4;
+        // Rows of a reduction are not consecutive: the hardware prefetcher starts late on each.
+        _mm_prefetch(reinterpret_cast<const char*>(at) + 512, _MM_HINT_T0);
         const __m256i left = pickFromWindows<Windows>(at, rel);
         const __m256i right = pickFromWindows<Windows>(at + 4, rel);
         const __m256i u = _mm256_and_si256(_mm256_srli_epi32(position, 8), byteMask);

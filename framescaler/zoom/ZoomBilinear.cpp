@@ -152,6 +152,10 @@ void zoomBilinear(const DestPicture& dst, const SourcePicture& src, const Biline
     g.innerColumns = innerSpan(g.x, src.width, dst.width);
     const bool stream = std::int64_t{dst.width} * dst.height * 4 >= kStreamingThresholdBytes;
 
+    // From 2:1 on no source row serves two destination rows; rows that need no vertical blend
+    // (weight 0) are then blended across straight into the destination.
+    const bool rowsNotShared = g.y.step >= 2 * 65536 && !stream;
+
     BlendedRowCache cache;
     for (int c0 = 0; c0 < dst.width; c0 += kStripPixels) {
         const int c1 = std::min(c0 + kStripPixels, dst.width);
@@ -160,11 +164,20 @@ void zoomBilinear(const DestPicture& dst, const SourcePicture& src, const Biline
             const std::int64_t position = g.y.position(y);
             const std::int64_t k = position >> 16;
             const int v = static_cast<int>((position >> 8) & 255);
+            std::uint8_t* out = dst.row(y) + std::size_t(c0) * 4;
+            if (v == 0 && rowsNotShared && (reinterpret_cast<std::uintptr_t>(out) & 3) == 0) {
+                blendSourceRow(reinterpret_cast<std::uint32_t*>(out), src, k, g, c0, c1, kernels);
+                continue;
+            }
             const std::uint32_t* r0 =
                 cache.fetch(k, v != 0 ? cache.slotOf(k + 1) : -1, src, g, c0, c1, kernels);
+            if (v == 0 && !stream) {
+                std::memcpy(out, r0, std::size_t(c1 - c0) * 4); // weight 0 gives r0 exactly
+                continue;
+            }
             const std::uint32_t* r1 =
                 v != 0 ? cache.fetch(k + 1, cache.slotOf(k), src, g, c0, c1, kernels) : nullptr;
-            kernels.vertical(dst.row(y) + std::size_t(c0) * 4, r0, r1, c1 - c0, v, stream);
+            kernels.vertical(out, r0, r1, c1 - c0, v, stream);
         }
     }
     kernels.finish();

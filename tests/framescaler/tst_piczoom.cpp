@@ -75,7 +75,7 @@ framescaler::SourcePicture sourceView(const PixelBufferRef& p)
 
 Variant kernelVariant(const framescaler::NearestKernels& n, const framescaler::BilinearKernels& b)
 {
-    return {n.name,
+    return {std::string(n.name) + "/" + b.name,
             [&n](const PixelBufferRef& d, const PixelBufferRef& s) { framescaler::zoomNearest(destView(d), sourceView(s), n); },
             [&b](const PixelBufferRef& d, const PixelBufferRef& s) { framescaler::zoomBilinear(destView(d), sourceView(s), b); }};
 }
@@ -90,6 +90,8 @@ std::vector<Variant> variants()
     all.push_back(kernelVariant(framescaler::kNearest_SSE2, framescaler::kBilinear_SSE2));
     if (framescaler::cpuHasAvx2())
         all.push_back(kernelVariant(framescaler::kNearest_AVX2, framescaler::kBilinear_AVX2));
+    if (framescaler::cpuHasAvx512())
+        all.push_back(kernelVariant(framescaler::kNearest_AVX2, framescaler::kBilinear_AVX512));
 #endif
     return all;
 }
