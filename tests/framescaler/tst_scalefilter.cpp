@@ -179,6 +179,38 @@ TEST(ScaleFilterTypes, OnlyBottomUpRgb32WithVideoInfoIsTaken)
     }
     AM_MEDIA_TYPE type;
     EXPECT_EQ(filter->GetMediaType(0, &type), E_UNEXPECTED);
+    ALLOCATOR_PROPERTIES request;
+    EXPECT_EQ(filter->DecideBufferSize(nullptr, &request), E_UNEXPECTED);
+}
+
+TEST(ScaleFilterTypes, OutputTypePositionsAndBufferRequestsOnceConnected)
+{
+    auto filter = newFilter();
+    ScalerGraph graph(filter.Get(), rgb32Type(64, 48), {});
+    ASSERT_EQ(graph.connectInput(), S_OK);
+    AM_MEDIA_TYPE type;
+    EXPECT_EQ(filter->GetMediaType(-1, &type), E_INVALIDARG);
+    EXPECT_EQ(filter->GetMediaType(1, &type), VFW_S_NO_MORE_ITEMS);
+    ASSERT_EQ(filter->GetMediaType(0, &type), S_OK);
+    EXPECT_EQ(type.VideoInfo()->bmiHeader.biWidth, 1024);
+    EXPECT_EQ(type.lSampleSize, 1024u * 768u * 4u);
+    ALLOCATOR_PROPERTIES request;
+    EXPECT_EQ(filter->DecideBufferSize(nullptr, &request), E_POINTER);
+}
+
+TEST(ScaleFilterTypes, AnOutputTooLargeForOneBufferRefusesTheConnection)
+{
+    // 32767 x 32767 x 4 bytes fits the image size field but not one buffer.
+    auto filter = newFilter();
+    const TScaleParams p = params(32767, 32767);
+    ASSERT_EQ(filter->SetParams(&p), S_OK);
+    ScalerGraph graph(filter.Get(), rgb32Type(64, 48), {});
+    ASSERT_EQ(graph.connectInput(), S_OK);
+    AM_MEDIA_TYPE type;
+    ASSERT_EQ(filter->GetMediaType(0, &type), S_OK);
+    EXPECT_EQ(type.VideoInfo()->bmiHeader.biSizeImage, 32767u * 32767u * 4u);
+    EXPECT_TRUE(FAILED(graph.connectOutput()));
+    EXPECT_FALSE(filter->OutputPin()->IsConnected());
 }
 
 Frame frameOf(FrameSize size, uint32_t seed, REFERENCE_TIME start, bool sync, bool discontinuity)
