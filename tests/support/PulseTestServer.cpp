@@ -1,6 +1,7 @@
 #include "tests/support/PulseTestServer.h"
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -140,10 +140,15 @@ std::string PulseTestServer::pactl(const std::string &arguments) const {
 
 int PulseTestServer::sourceVolumePercent(const std::string &source) const {
     std::string output = pactl("get-source-volume " + source);
-    std::regex percent(R"((\d+)%)");
+    // "Volume: front-left: 32768 /  50% / -18.06 dB,   front-right: ...": the numbers before '%'.
     int total = 0, channels = 0;
-    for (std::sregex_iterator it(output.begin(), output.end(), percent), end; it != end; ++it) {
-        total += std::stoi((*it)[1]);
+    for (size_t percent = output.find('%'); percent != std::string::npos; percent = output.find('%', percent + 1)) {
+        size_t first = percent;
+        while (first > 0 && std::isdigit(static_cast<unsigned char>(output[first - 1])))
+            --first;
+        if (first == percent)
+            continue;
+        total += std::stoi(output.substr(first, percent - first));
         ++channels;
     }
     if (channels == 0)
