@@ -84,7 +84,9 @@ struct LoadedLibrary {
 }  // namespace
 
 struct ClassRegistry::Impl {
-    mutable std::mutex lock;
+    // Re-entrant: loading a library runs its static initialisers, which may register
+    // built-in classes on this same thread.
+    mutable std::recursive_mutex lock;
     std::string explicitPath;
     std::unordered_map<GUID, std::pair<ClassRegistration, ClassCreator>> builtIns;
     // The registry file as last read, and the file's identity then.
@@ -171,6 +173,13 @@ void ClassRegistry::RegisterBuiltIn(const ClassRegistration &info, ClassCreator 
 void ClassRegistry::UnregisterBuiltIn(REFCLSID clsid) {
     std::lock_guard guard(impl->lock);
     impl->builtIns.erase(clsid);
+}
+
+std::optional<std::pair<ClassRegistration, ClassCreator>> ClassRegistry::BuiltIn(REFCLSID clsid) const {
+    std::lock_guard guard(impl->lock);
+    auto it = impl->builtIns.find(clsid);
+    if (it == impl->builtIns.end()) return std::nullopt;
+    return it->second;
 }
 
 std::string ClassRegistry::RegistryFilePath() const {

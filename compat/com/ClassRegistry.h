@@ -63,6 +63,8 @@ public:
 
     void RegisterBuiltIn(const ClassRegistration &info, ClassCreator create);
     void UnregisterBuiltIn(REFCLSID clsid);
+    // A built-in class's registration and creator (to put it back after a test removed it).
+    std::optional<std::pair<ClassRegistration, ClassCreator>> BuiltIn(REFCLSID clsid) const;
 
     std::string RegistryFilePath() const;
     void SetRegistryFilePath(const std::string &path);

@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-// Every interface names its identifier once, through SC_INTERFACE_ID, so that typed helpers
-// (ComPtr::As, QueryInterface<T>) find it as IidOf<T>().
+// Every interface names its identifier once, through SC_INTERFACE_ID at global scope (not
+// inside a namespace), so that typed helpers (ComPtr::As, CoCreate<T>) find it as IidOf<T>().
 template <class Interface>
 struct InterfaceId;
 

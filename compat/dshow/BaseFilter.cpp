@@ -271,6 +271,9 @@ HRESULT CBasePin::BreakConnect() { return S_OK; }
 HRESULT CBasePin::CompleteConnect(IPin *) { return S_OK; }
 
 void CBasePin::SetConnected(IPin *pin) {
+    ComPtr<IPin> previous;
+    std::lock_guard guard(m_connectionLock);
+    previous = std::move(m_Connected);
     m_Connected = pin;
     m_bConnected.store(pin != nullptr, std::memory_order_release);
 }
@@ -373,7 +376,7 @@ HRESULT CBasePin::Disconnect() {
 
 HRESULT CBasePin::ConnectedTo(IPin **pin) {
     if (!pin) return E_POINTER;
-    CAutoLock guard(*m_pLock);
+    std::lock_guard guard(m_connectionLock);
     *pin = nullptr;
     if (!m_Connected) return VFW_E_NOT_CONNECTED;
     return m_Connected.CopyTo(pin);

@@ -102,7 +102,10 @@ public:
 
     bool IsConnected() const { return m_bConnected.load(std::memory_order_acquire); }
     // The connected pin (no reference added), or null.
-    IPin *GetConnected() const { return m_Connected.Get(); }
+    IPin *GetConnected() const {
+        std::lock_guard guard(m_connectionLock);
+        return m_Connected.Get();
+    }
     bool IsStopped() const { return m_pFilter->IsStopped(); }
     const AM_MEDIA_TYPE &CurrentMediaType() const { return m_mt; }
     const std::string &Name() const { return m_Name; }
@@ -122,6 +125,9 @@ protected:
     PIN_DIRECTION m_dir;
     ComPtr<IPin> m_Connected;
     std::atomic<bool> m_bConnected{false};
+    // Guards m_Connected for readers that must not wait for a delivery holding the pin lock
+    // (the graph asks for connections while it stops).
+    mutable std::mutex m_connectionLock;
     AM_MEDIA_TYPE m_mt;
 };
 
