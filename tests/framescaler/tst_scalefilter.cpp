@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 using namespace framescaler;
 using namespace framescaler_test;
@@ -306,6 +308,40 @@ TEST(ScaleFilterGraph, PauseSendsBlackFramesWithTheInputsTimesAndMarks)
         SCOPED_TRACE("frame " + std::to_string(i));
         EXPECT_EQ(got[i].bytes, std::vector<uint8_t>(size_t(rgb32Bytes(out)), 0));
         expectSameTimesAndMarks(got[i], sent[i]);
+    }
+}
+
+TEST(ScaleFilterGraph, PauseAndModeChangedWhileStreamingActOnWholeFrames)
+{
+    auto filter = newFilter();
+    const FrameSize in{64, 48}, out{40, 30};
+    const TScaleParams p = params(out.width, out.height);
+    ASSERT_EQ(filter->SetParams(&p), S_OK);
+    std::vector<Frame> sent;
+    for (int i = 0; i < 40; ++i)
+        sent.push_back(frameOf(in, uint32_t(i + 10), REFERENCE_TIME(i) * 400000, true, false));
+    ScalerGraph graph(filter.Get(), rgb32Type(in.width, in.height), sent);
+    ASSERT_EQ(graph.connect(), S_OK);
+
+    std::atomic<bool> streaming{true};
+    std::thread changer([&] {
+        for (int flip = 0; streaming; ++flip) {
+            TScaleParams change = params(out.width, out.height, 0, flip % 3 == 0 ? 1 : 0);
+            change.pause = flip % 2;
+            filter->SetParams(&change);
+        }
+    });
+    const auto got = graph.run(sent.size());
+    streaming = false;
+    changer.join();
+
+    ASSERT_EQ(got.size(), sent.size());
+    const std::vector<uint8_t> black(size_t(rgb32Bytes(out)), 0);
+    for (size_t i = 0; i < got.size(); ++i) {
+        const bool whole = got[i].bytes == black
+            || got[i].bytes == referenceScale(sent[i].bytes, in, out, ScaleMode::Nearest)
+            || got[i].bytes == referenceScale(sent[i].bytes, in, out, ScaleMode::Bilinear);
+        EXPECT_TRUE(whole) << "frame " << i << " mixes two settings";
     }
 }
 
