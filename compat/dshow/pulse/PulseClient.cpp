@@ -9,7 +9,8 @@ namespace sc::pulse {
 namespace {
 
 // Queued audio beyond this many seconds is dropped oldest first (the consumer stalled).
-constexpr size_t kMaxQueuedSeconds = 2;
+// Servers deliver in bursts of up to a few seconds (their source latency), so keep room.
+constexpr size_t kMaxQueuedSeconds = 10;
 
 class LoopLock {
 public:
