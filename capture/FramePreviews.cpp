@@ -221,6 +221,7 @@ bool TFramePreview::BuildPreview(bool camera1Running, bool camera2Running, int l
     CheckDSResult(ConnectFilters(&FRawShowFilter, RecordWindow1, 0, 0), "FRawShowFilter --> recordwindow1");
 
     FilterGraphPreview.Play();
+    m_previewRunning = true;
     SetLayoutMode(layoutMode);
     return true;
 }
@@ -284,6 +285,7 @@ void TFramePreview::ReleasePushSources() {
 void TFramePreview::StopPreview() {
     // Entry points lose their way in before the graph goes; one already delivering keeps its
     // own reference, and the stopping filter lets it return.
+    m_previewRunning = false;
     ReleasePushSources();
     FilterGraphPreview.Stop();
     FilterGraphPreview.SetActive(false);
@@ -313,7 +315,7 @@ void TFramePreview::Deliver(TPushInput &input, IMediaSample *sample, bool report
     if (FAILED(source->GetState(0, &state))) return;
     if (state == State_Paused) {
         // Once per stall: the main window recovers the preview, a flood would only queue up.
-        if (reportPause && !input.stallReported.exchange(true)) PostPreviewPaused();
+        if (reportPause && m_previewRunning && !input.stallReported.exchange(true)) PostPreviewPaused();
         return;
     }
     if (state != State_Running) return;

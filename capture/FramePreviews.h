@@ -109,6 +109,9 @@ private:
     void ReleasePushSources();
     const AM_MEDIA_TYPE &InputMediaType(int input) const;
 
+    // Set once the built graph runs: a graph passes through Paused on its way to Running, and
+    // that is no stall to report.
+    std::atomic<bool> m_previewRunning{false};
     TSwitcherParam m_switcherParam{};
     ComPtr<IYUY2SwitcherParam> FYUY2SwitchSetting;
     ComPtr<ISetPushSource> m_mainPushSettings;

@@ -187,6 +187,7 @@ void TFrameRecord::BuildGraph() {
         CheckDSResult(ConnectFilters(&AACEncodeFilter, AudioGrabber.get()), "AACEncodeFilter --> FAACGrabber");
         CheckDSResult(ConnectFilters(AudioGrabber.get(), &NullRenderA), "FAACGrabber --> NullRender");
     }
+    m_graphStarted = std::chrono::steady_clock::now();
     if (!FilterGraphRecord.Play()) throw TAppError(QStringLiteral("FilterGraphRecord.Run"));
 }
 
@@ -210,6 +211,8 @@ int TFrameRecord::StartRecording(const QString &path, bool withAudio) {
         {
             std::lock_guard lock(m_fileLock);
             m_timeline.Reset(WithAudio);
+            m_captureLeadKnown = false;
+            m_pendingAudio.clear();
             m_figures = TRecordFigures();
         }
         Delivering = true;
@@ -235,6 +238,9 @@ int TFrameRecord::StartRecording(const QString &path, bool withAudio) {
             uint32_t handle = 0;
             started = MP4_Start(path16.c_str(), &Mp4Params, &handle);
             if (started == 0) Mp4Handle = handle;
+            m_openCaptureTime = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                    std::chrono::steady_clock::now() - m_graphStarted)
+                                    .count() / 100;
         }
         Notice(QStringLiteral(" MP4_Start") + path);
         if (started != 0) {
@@ -265,7 +271,11 @@ int TFrameRecord::StopRecording() {
     m_videoOpen = false;
     {
         std::lock_guard lock(m_fileLock);
-        if (Mp4Handle) MP4_Stop(std::exchange(Mp4Handle, 0));
+        if (Mp4Handle) {
+            WritePendingAudio(m_figures.lastVideoTime + TRecordTimeline::FrameStep);
+            MP4_Stop(std::exchange(Mp4Handle, 0));
+        }
+        m_pendingAudio.clear();
     }
     ReleaseGraph();
     return 0;
@@ -303,25 +313,45 @@ void TFrameRecord::VideoSampleHandler(IMediaSample *sample) {
     }
     ++m_figures.videoWritten;
     m_figures.lastVideoTime = *time;
+    WritePendingAudio(*time + TRecordTimeline::FrameStep);
     if (key) DebugTrace(QString::number(*time / 10000));
 }
 
 void TFrameRecord::AudioSampleHandler(IMediaSample *sample) {
     std::lock_guard lock(m_fileLock);
-    if (!Mp4Handle) return;
     REFERENCE_TIME start = 0, stop = 0;
     std::optional<int64_t> startTime;
-    if (SUCCEEDED(sample->GetTime(&start, &stop))) startTime = start;
+    if (SUCCEEDED(sample->GetTime(&start, &stop))) {
+        startTime = start;
+        const int64_t elapsed =
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - m_graphStarted)
+                .count() / 100;
+        m_captureLead = m_captureLeadKnown ? std::max(m_captureLead, stop - elapsed) : stop - elapsed;
+        m_captureLeadKnown = true;
+    }
+    if (!Mp4Handle) return;
+    if (m_timeline.FirstSample() && startTime && *startTime - m_captureLead < m_openCaptureTime) return;
+    const bool first = m_timeline.FirstSample();
     const int64_t time = m_timeline.NextAudio(startTime);
     BYTE *bytes = nullptr;
     if (FAILED(sample->GetPointer(&bytes))) return;
-    if (MP4_WriteSample(Mp4Handle, 1, time, bytes, uint32_t(sample->GetActualDataLength()), 1) != 0) {
-        DebugTrace(QStringLiteral("Audio AAC no"));
-    } else {
-        ++m_figures.audioWritten;
-        m_figures.lastAudioTime = time;
-    }
+    m_pendingAudio.push_back({time, std::vector<uint8_t>(bytes, bytes + sample->GetActualDataLength())});
+    // The first sound opens the recording; later sound waits for the pictures.
+    WritePendingAudio(first ? time : m_figures.lastVideoTime + TRecordTimeline::FrameStep);
     m_videoOpen = true;
+}
+
+void TFrameRecord::WritePendingAudio(int64_t upTo) {
+    while (!m_pendingAudio.empty() && m_pendingAudio.front().time <= upTo) {
+        const TPendingAudio &audio = m_pendingAudio.front();
+        if (MP4_WriteSample(Mp4Handle, 1, audio.time, audio.bytes.data(), uint32_t(audio.bytes.size()), 1) != 0) {
+            DebugTrace(QStringLiteral("Audio AAC no"));
+        } else {
+            ++m_figures.audioWritten;
+            m_figures.lastAudioTime = audio.time;
+        }
+        m_pendingAudio.pop_front();
+    }
 }
 
 TRecordFigures TFrameRecord::Figures() {

@@ -14,6 +14,9 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <deque>
+#include <vector>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -123,6 +126,22 @@ private:
     // written into a closed file.
     std::mutex m_fileLock;
     uint32_t Mp4Handle = 0;
+    // When the file opened, in time since the graph started, and how far the capture stamps
+    // run ahead of that clock (a server may hand over sound it held back at the start in one
+    // go). Sound captured before the file opened is not part of the recording, so both
+    // tracks start at the same moment.
+    int64_t m_openCaptureTime = 0;
+    int64_t m_captureLead = 0;
+    bool m_captureLeadKnown = false;
+    std::chrono::steady_clock::time_point m_graphStarted;
     TRecordTimeline m_timeline;
     TRecordFigures m_figures;
+    // Sound is written only up to the pictures' time: a server that hands over sound in
+    // bursts would otherwise leave the sound track running past the last picture.
+    struct TPendingAudio {
+        int64_t time;
+        std::vector<uint8_t> bytes;
+    };
+    std::deque<TPendingAudio> m_pendingAudio;
+    void WritePendingAudio(int64_t upTo);
 };
