@@ -1,5 +1,7 @@
 #include "tests/support/FakeV4l2Io.h"
 
+#include "compat/dshow/v4l2/V4l2DeviceSource.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -364,5 +366,15 @@ int FakeV4l2Io::waitForFrame(int fd, int wakeFd, int timeoutMs) {
             return 0;
     }
 }
+
+ScopedFakeCameras::ScopedFakeCameras(const std::vector<FakeCamera> &cameras)
+    : io_(std::make_shared<FakeV4l2Io>()) {
+    for (const FakeCamera &camera : cameras)
+        io_->addCamera(camera);
+    source_ = std::make_shared<v4l2::V4l2DeviceSource>(io_);
+    DeviceRegistry::Instance().AddSource(source_);
+}
+
+ScopedFakeCameras::~ScopedFakeCameras() { DeviceRegistry::Instance().RemoveSource(source_); }
 
 } // namespace sc::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "compat/dshow/Devices.h"
 #include "compat/dshow/v4l2/V4l2Device.h"
 #include "compat/dshow/v4l2/V4l2Io.h"
 
@@ -86,6 +87,21 @@ private:
     std::map<std::string, Device> devices_;
     std::map<int, std::string> descriptors_;
     int nextFd_ = 1000;
+};
+
+// Scripted cameras for the whole process during a test: they are the video input devices of
+// the system device enumerator (after any real ones) until this object is destroyed.
+class ScopedFakeCameras {
+public:
+    explicit ScopedFakeCameras(const std::vector<FakeCamera> &cameras);
+    ~ScopedFakeCameras();
+    ScopedFakeCameras(const ScopedFakeCameras &) = delete;
+    ScopedFakeCameras &operator=(const ScopedFakeCameras &) = delete;
+    FakeV4l2Io &io() { return *io_; }
+
+private:
+    std::shared_ptr<FakeV4l2Io> io_;
+    std::shared_ptr<DeviceSource> source_;
 };
 
 } // namespace sc::test

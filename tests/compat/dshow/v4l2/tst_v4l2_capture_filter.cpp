@@ -290,3 +290,28 @@ TEST(V4l2CaptureFilter, CameraWithoutPictureFormatsOffersNothingAndNeverConnects
     EXPECT_EQ(graph.Control()->Run(), S_OK);
     EXPECT_EQ(io->mappedBuffers(), 0);
 }
+
+TEST(V4l2CaptureFilter, CamerasAreBoundThroughTheSystemDeviceEnumerator) {
+    test::ScopedFakeCameras cameras({webcam("/dev/video0"), webcam("/dev/video2", "usb-0000:00:14.0-2")});
+    std::vector<ComPtr<IMoniker>> monikers = CategoryMonikers(CLSID_VideoInputDeviceCategory);
+    ASSERT_EQ(monikers.size(), 2u);
+    ComPtr<IPropertyBag> bag;
+    ASSERT_EQ(monikers[1]->BindToStorage(IID_IPropertyBag, bag.PutVoid()), S_OK);
+    std::string name, path;
+    EXPECT_EQ(bag->Read("FriendlyName", &name), S_OK);
+    EXPECT_EQ(bag->Read("DevicePath", &path), S_OK);
+    EXPECT_EQ(name, "HD Webcam C270");
+    EXPECT_EQ(path, "/dev/video2");
+
+    // The display name binds the same camera again, as a stored moniker does.
+    std::string displayName;
+    ASSERT_EQ(monikers[1]->GetDisplayName(&displayName), S_OK);
+    ComPtr<IBaseFilter> filter;
+    ASSERT_EQ(BindMonikerName(displayName, IID_IBaseFilter, filter.PutVoid()), S_OK);
+    CameraGraph graph(filter.Get());
+    ASSERT_EQ(graph.connected, S_OK);
+    ASSERT_EQ(graph.Control()->Run(), S_OK);
+    ASSERT_TRUE(graph.sink->WaitFor(1));
+    EXPECT_GT(cameras.io().framesDelivered("/dev/video2"), 0u);
+    EXPECT_EQ(cameras.io().framesDelivered("/dev/video0"), 0u);
+}
