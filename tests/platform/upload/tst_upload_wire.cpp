@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <future>
-#include <regex>
 
 using namespace OrinHttpClients;
 using namespace std::chrono_literals;
@@ -30,20 +29,29 @@ RecordingServer::Answer Success(int, const RecordingServer::Request &)
     return RecordingServer::Reply(200, "success");
 }
 
+// The text between `before` and `after` in the head, when it is all digits.
+std::string DigitsBetween(const std::string &head, const std::string &before, const std::string &after)
+{
+    const size_t start = head.find(before);
+    if (start == std::string::npos)
+        return {};
+    const size_t end = head.find(after, start + before.size());
+    const std::string digits = head.substr(start + before.size(), end == std::string::npos ? 0 : end - start - before.size());
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        return {};
+    return digits;
+}
+
 std::string StampOf(const std::string &head)
 {
-    std::smatch match;
-    if (!std::regex_search(head, match, std::regex("boundary=--------([0-9]{15})\r\n")))
-        return {};
-    return match[1];
+    const std::string stamp = DigitsBetween(head, "boundary=--------", "\r\n");
+    return stamp.size() == 15 ? stamp : std::string();
 }
 
 int64_t PosOf(const RecordingServer::Request &request)
 {
-    std::smatch match;
-    if (!std::regex_search(request.head, match, std::regex("&Pos=([0-9]+)&")))
-        return -1;
-    return std::stoll(match[1]);
+    const std::string digits = DigitsBetween(request.head, "&Pos=", "&");
+    return digits.empty() ? -1 : std::stoll(digits);
 }
 
 std::vector<int64_t> Positions(const std::vector<RecordingServer::Request> &requests)
