@@ -184,7 +184,16 @@ protected:
         preview.PenBoardEnabled = false;
         ASSERT_TRUE(preview.BuildPreview(true, false, mode));
         preview.GetConnectedMediaType(record.VideoMediaType);
-        preview.SetOnSample([this](TSampleGrabberEx *g, IMediaSample *s, double t) { record.FrameSample(g, s, t); });
+        preview.SetOnSample([this](TSampleGrabberEx *g, IMediaSample *s, double t) {
+            ++previewFrames;
+            record.FrameSample(g, s, t);
+        });
+        // Until a source's first picture arrives the switcher shows black for it: start
+        // recording once the sources' pictures are in the composed output, as a user would.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (previewFrames < 10 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_GE(previewFrames, 10) << "the preview composes";
     }
     // The number (from 1) of the sound input named like the test server's sine source.
     int SineInput() {
@@ -200,6 +209,7 @@ protected:
     std::filesystem::path settingsFolder;
     std::unique_ptr<TSettingIni> settings;
     QStringList messages;
+    std::atomic<int> previewFrames{0};
     QApplication &app = App();
     TFramePreview preview;
     TFrameRecord record;

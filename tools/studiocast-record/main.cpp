@@ -28,6 +28,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -148,6 +149,7 @@ int main(int argc, char **argv) {
     TSyntheticSource slides("Presentation", TSyntheticKind::Slide, options->width, options->height, fps, 0);
     TSyntheticSource board("PenBoard", TSyntheticKind::Drawing, options->width, options->height, fps, 0);
     std::atomic<int64_t> composed{0};
+    std::atomic<int64_t> previewFrames{0};
     int result = 0;
     try {
         preview.SetFrameSize(options->width, options->height);
@@ -165,9 +167,15 @@ int main(int argc, char **argv) {
 
         preview.GetConnectedMediaType(record.VideoMediaType);
         preview.SetOnSample([&](TSampleGrabberEx *g, IMediaSample *s, double t) {
+            ++previewFrames;
             if (record.Recording()) ++composed;
             record.FrameSample(g, s, t);
         });
+        // The switcher shows black for an input until its first picture: let every source's
+        // pictures reach the composed output before the recording starts.
+        const auto warmUpEnd = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (previewFrames < 10 && std::chrono::steady_clock::now() < warmUpEnd)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         const QString out = QString::fromStdString(options->out);
         QDir().mkpath(QFileInfo(out).absolutePath());
         if (record.StartRecording(out, options->mic) != 0) {
