@@ -258,6 +258,12 @@ TEST(FramePreview, ComposesEveryLayoutModeWithTheInsetInPlace) {
     rig.preview.SetLayoutMode(0);
     rig.preview.SetLayoutMode(7);
     ExpectColour(rig.NextFrame(), 640, 300, 300, Green, "after modes 0 and 7");
+
+    // A camera whose graph stops mid-stream does not hold up the output: its last picture stays.
+    rig.preview.SetLayoutMode(4);
+    rig.NextFrame();
+    rig.camera1.Stop();
+    ExpectColour(rig.NextFrame(), 640, 526, 90, Camera1, "inset after camera 1 stopped");
     rig.preview.StopPreview();
 }
 
