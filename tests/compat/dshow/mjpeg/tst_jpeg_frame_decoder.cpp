@@ -16,13 +16,13 @@ namespace {
 constexpr int kWidth = 320, kHeight = 240;
 
 // The picture as video-level YUY2, converted from the decoded RGB by libyuv (BT.601).
-std::vector<uint8_t> referenceYuy2(const std::vector<uint8_t> &jpeg) {
-    std::vector<uint8_t> bgrx(kWidth * kHeight * 4), yuy2(kWidth * kHeight * 2);
+std::vector<uint8_t> referenceYuy2(const std::vector<uint8_t> &jpeg, int height) {
+    std::vector<uint8_t> bgrx(kWidth * height * 4), yuy2(kWidth * height * 2);
     tjhandle decoder = tjInitDecompress();
     EXPECT_EQ(tjDecompress2(decoder, jpeg.data(), jpeg.size(), bgrx.data(), kWidth, kWidth * 4,
-                            kHeight, TJPF_BGRX, 0), 0);
+                            height, TJPF_BGRX, 0), 0);
     tjDestroy(decoder);
-    libyuv::ARGBToYUY2(bgrx.data(), kWidth * 4, yuy2.data(), kWidth * 2, kWidth, kHeight);
+    libyuv::ARGBToYUY2(bgrx.data(), kWidth * 4, yuy2.data(), kWidth * 2, kWidth, height);
     return yuy2;
 }
 
@@ -33,16 +33,19 @@ TEST(JpegFrameDecoder, DecodesEverySamplingToVideoLevelYuy2) {
         const char *name;
         int subsampling;
         bool stripTables;
+        int height;
     };
     const Case cases[] = {
-        {"4:2:2", TJSAMP_422, false}, {"4:2:0", TJSAMP_420, false},
-        {"4:4:4", TJSAMP_444, false}, {"gray", TJSAMP_GRAY, false},
-        {"4:2:2 without Huffman tables", TJSAMP_422, true},
+        {"4:2:2", TJSAMP_422, false, kHeight}, {"4:2:0", TJSAMP_420, false, kHeight},
+        {"4:4:4", TJSAMP_444, false, kHeight}, {"gray", TJSAMP_GRAY, false, kHeight},
+        {"4:2:2 without Huffman tables", TJSAMP_422, true, kHeight},
+        {"4:2:0 of an odd height", TJSAMP_420, false, 171},  // bars end on a block edge: row 128
     };
     mjpeg::JpegFrameDecoder decoder;
     for (const Case &c : cases) {
+        const int kHeight = c.height;  // the picture's height in this case
         std::vector<uint8_t> jpeg = test::colourBarsJpeg(kWidth, kHeight, c.subsampling);
-        std::vector<uint8_t> expected = referenceYuy2(jpeg);
+        std::vector<uint8_t> expected = referenceYuy2(jpeg, kHeight);
         if (c.stripTables)
             jpeg = test::withoutHuffmanTables(jpeg);
         std::vector<uint8_t> yuy2(kWidth * kHeight * 2, 0);
