@@ -260,12 +260,13 @@ TEST(DeliverSource, AfterPausingARunningFilterDeliveriesStayDroppedUntilStopAndR
 
 TEST(DeliverSource, ASlowConsumerHoldsUpTheNextDelivery) {
     Rig rig;
-    std::mutex gate;
-    std::unique_lock held(gate);
+    // A flag rather than a held mutex: the consumer must not hold a lock the stopping
+    // thread could be ordered against.
+    std::atomic<bool> released{false};
     std::atomic<int> entered{0};
     rig.recorder->SetOnSample([&](IMediaSample *) {
         entered++;
-        std::lock_guard wait(gate);
+        while (!released) std::this_thread::yield();
     });
     ASSERT_EQ(rig.control->Run(), S_OK);
     std::atomic<int> done{0};
@@ -274,7 +275,7 @@ TEST(DeliverSource, ASlowConsumerHoldsUpTheNextDelivery) {
     std::thread second([&] { rig.Deliver(2); done++; });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(done.load(), 0) << "the one buffer is downstream: the second delivery waits";
-    held.unlock();
+    released = true;
     first.join();
     second.join();
     EXPECT_EQ(done.load(), 2);
@@ -284,11 +285,11 @@ TEST(DeliverSource, ASlowConsumerHoldsUpTheNextDelivery) {
 
 TEST(DeliverSource, StopReleasesADeliveryWaitingForTheBuffer) {
     Rig rig;
-    std::mutex gate;
-    std::unique_lock held(gate);
+    std::atomic<bool> released{false};
     std::atomic<int> entered{0};
     rig.recorder->SetOnSample([&](IMediaSample *) {
-        if (entered++ == 0) std::lock_guard wait(gate);
+        if (entered++ == 0)
+            while (!released) std::this_thread::yield();
     });
     ASSERT_EQ(rig.control->Run(), S_OK);
     std::thread holder([&] { rig.Deliver(1); });
@@ -300,7 +301,7 @@ TEST(DeliverSource, StopReleasesADeliveryWaitingForTheBuffer) {
     // from another thread once the stop is under way.
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        held.unlock();
+        released = true;
     });
     ASSERT_EQ(rig.control->Stop(), S_OK);
     release.join();
