@@ -14,7 +14,11 @@
 namespace {
 
 const AM_MEDIA_TYPE kYuy2 = MakeVideoType(MEDIASUBTYPE_YUY2, 64, 48, 16);
-const AM_MEDIA_TYPE kMjpg = MakeVideoType(MEDIASUBTYPE_MJPG, 64, 48, 16, 400000, MakeFourCC('M', 'J', 'P', 'G'));
+// A compressed picture type that only the tests' own converters handle (the layer itself
+// decompresses real MJPG, and its decoder would drop these made-up pictures).
+constexpr uint32_t kTestCodecFourCC = MakeFourCC('T', 'S', 'T', 'C');
+constexpr GUID kTestCodecSubtype = FourCCGuid(kTestCodecFourCC);
+const AM_MEDIA_TYPE kTestCodec = MakeVideoType(kTestCodecSubtype, 64, 48, 16, 400000, kTestCodecFourCC);
 
 template <class Condition>
 bool WaitFor(Condition condition) {
@@ -111,7 +115,7 @@ TEST(FilterGraph, ReleasingARunningGraphStopsAndFreesEverything) {
 
 TEST(FilterGraph, ConnectionErrorsAreReported) {
     Graph graph;
-    auto source = Wrap<IBaseFilter>(new TestSource("Source", kMjpg));
+    auto source = Wrap<IBaseFilter>(new TestSource("Source", kTestCodec));
     auto yuy2Only = Wrap<IBaseFilter>(new RecordingRenderer(Pattern(MEDIATYPE_Video, MEDIASUBTYPE_YUY2)));
     auto anything = Wrap<IBaseFilter>(new RecordingRenderer());
     graph.builder->AddFilter(source.Get(), "Source");
@@ -130,12 +134,12 @@ TEST(FilterGraph, ConnectionErrorsAreReported) {
     AM_MEDIA_TYPE wanted = Pattern(MEDIATYPE_Video, MEDIASUBTYPE_RGB24);
     auto anyIn = Pin(anything.Get(), PINDIR_INPUT);
     EXPECT_TRUE(FAILED(graph.builder->ConnectDirect(out.Get(), anyIn.Get(), &wanted)));
-    wanted.subtype = MEDIASUBTYPE_MJPG;
+    wanted.subtype = kTestCodecSubtype;
     ASSERT_EQ(graph.builder->ConnectDirect(out.Get(), anyIn.Get(), &wanted), S_OK);
     EXPECT_EQ(graph.builder->Connect(out.Get(), in.Get()), VFW_E_ALREADY_CONNECTED);
     AM_MEDIA_TYPE connected;
     ASSERT_EQ(anyIn->ConnectionMediaType(&connected), S_OK);
-    EXPECT_EQ(connected.subtype, MEDIASUBTYPE_MJPG);
+    EXPECT_EQ(connected.subtype, kTestCodecSubtype);
 
     ASSERT_EQ(graph.control->Run(), S_OK);
     EXPECT_EQ(out->Disconnect(), VFW_E_NOT_STOPPED);
@@ -151,17 +155,17 @@ constexpr CLSID kConverterClass = MakeGuid("{7E57C0DE-0001-4000-8000-0000000C0DE
 
 TEST(FilterGraph, IntelligentConnectInsertsARegisteredConverter) {
     ClassRegistry::Instance().RegisterBuiltIn(
-        {kConverterClass, "MJPG to YUY2", "", "Both", MERIT_NORMAL, {CLSID_LegacyAmFilterCategory},
-         {{MEDIATYPE_Video, MEDIASUBTYPE_MJPG}}, {{MEDIATYPE_Video, MEDIASUBTYPE_YUY2}}},
+        {kConverterClass, "Test codec to YUY2", "", "Both", MERIT_NORMAL, {CLSID_LegacyAmFilterCategory},
+         {{MEDIATYPE_Video, kTestCodecSubtype}}, {{MEDIATYPE_Video, MEDIASUBTYPE_YUY2}}},
         [](IUnknown *, REFIID iid, void **object) {
-            auto *converter = new SubtypeConverter(MEDIASUBTYPE_MJPG, MEDIASUBTYPE_YUY2);
+            auto *converter = new SubtypeConverter(kTestCodecSubtype, MEDIASUBTYPE_YUY2);
             converter->NonDelegatingAddRef();
             HRESULT hr = converter->NonDelegatingQueryInterface(iid, object);
             converter->NonDelegatingRelease();
             return hr;
         });
     Graph graph;
-    auto source = Wrap<IBaseFilter>(new TestSource("Source", kMjpg));
+    auto source = Wrap<IBaseFilter>(new TestSource("Source", kTestCodec));
     auto *recorder = new RecordingRenderer(Pattern(MEDIATYPE_Video, MEDIASUBTYPE_YUY2));
     auto sink = Wrap<IBaseFilter>(recorder);
     graph.builder->AddFilter(source.Get(), "Source");
@@ -169,7 +173,7 @@ TEST(FilterGraph, IntelligentConnectInsertsARegisteredConverter) {
     ASSERT_EQ(graph.builder->Connect(Pin(source.Get(), PINDIR_OUTPUT).Get(), Pin(sink.Get(), PINDIR_INPUT).Get()), S_OK);
     EXPECT_EQ(graph.FilterCount(), 3);
     ComPtr<IBaseFilter> inserted;
-    EXPECT_EQ(graph.builder->FindFilterByName("MJPG to YUY2", inserted.Put()), S_OK);
+    EXPECT_EQ(graph.builder->FindFilterByName("Test codec to YUY2", inserted.Put()), S_OK);
     ASSERT_EQ(graph.control->Run(), S_OK);
     ASSERT_TRUE(WaitFor([&] { return recorder->RenderedCount() >= 2; }));
     graph.control->Stop();
@@ -178,8 +182,8 @@ TEST(FilterGraph, IntelligentConnectInsertsARegisteredConverter) {
 
 TEST(FilterGraph, IntelligentConnectPrefersAnUnconnectedFilterOfTheGraph) {
     Graph graph;
-    auto source = Wrap<IBaseFilter>(new TestSource("Source", kMjpg));
-    auto converter = Wrap<IBaseFilter>(new SubtypeConverter(MEDIASUBTYPE_MJPG, MEDIASUBTYPE_YUY2));
+    auto source = Wrap<IBaseFilter>(new TestSource("Source", kTestCodec));
+    auto converter = Wrap<IBaseFilter>(new SubtypeConverter(kTestCodecSubtype, MEDIASUBTYPE_YUY2));
     auto sink = Wrap<IBaseFilter>(new RecordingRenderer(Pattern(MEDIATYPE_Video, MEDIASUBTYPE_YUY2)));
     graph.builder->AddFilter(source.Get(), "Source");
     graph.builder->AddFilter(converter.Get(), "Waiting converter");
@@ -247,9 +251,10 @@ TEST(CaptureGraphBuilder, RendersThroughAnIntermediateOrToARegisteredRenderer) {
     ASSERT_TRUE(WaitFor([&] { return recorder->RenderedCount() >= 2; }));
     graph.control->Stop();
 
-    // With no sink the stream goes to the best registered renderer for it.
+    // With no sink the stream goes to the best registered renderer for it; the test's renderer
+    // outranks the layer's own video window.
     ClassRegistry::Instance().RegisterBuiltIn(
-        {kRendererClass, "Test Renderer", "", "Both", MERIT_NORMAL, {CLSID_LegacyAmFilterCategory},
+        {kRendererClass, "Test Renderer", "", "Both", MERIT_PREFERRED + 1, {CLSID_LegacyAmFilterCategory},
          {{MEDIATYPE_Video, GUID_NULL}}, {}},
         [](IUnknown *, REFIID iid, void **object) { return CreateComObject<RecordingRenderer>(iid, object); });
     Graph second;
@@ -312,13 +317,13 @@ TEST(SampleGrabber, CallsBackBuffersAndPassesSamplesOn) {
     LONG size = 0;
     EXPECT_EQ(grabber->GetCurrentBuffer(&size, nullptr), VFW_E_WRONG_STATE);
 
-    auto mjpgSource = Wrap<IBaseFilter>(new TestSource("Mjpg", kMjpg));
+    auto codedSource = Wrap<IBaseFilter>(new TestSource("Coded", kTestCodec));
     auto source = Wrap<IBaseFilter>(new TestSource("Source", kYuy2));
     auto *recorder = new RecordingRenderer();
     auto sink = Wrap<IBaseFilter>(recorder);
-    for (auto &[f, n] : {std::pair{mjpgSource, "Mjpg"}, {source, "Source"}, {grabberFilter, "Grabber"}, {sink, "Sink"}})
+    for (auto &[f, n] : {std::pair{codedSource, "Coded"}, {source, "Source"}, {grabberFilter, "Grabber"}, {sink, "Sink"}})
         graph.builder->AddFilter(f.Get(), n);
-    EXPECT_EQ(graph.builder->ConnectDirect(Pin(mjpgSource.Get(), PINDIR_OUTPUT).Get(),
+    EXPECT_EQ(graph.builder->ConnectDirect(Pin(codedSource.Get(), PINDIR_OUTPUT).Get(),
                                            Pin(grabberFilter.Get(), PINDIR_INPUT).Get(), nullptr),
               VFW_E_NO_ACCEPTABLE_TYPES);
     AM_MEDIA_TYPE connected;
