@@ -1,5 +1,7 @@
 #include "compat/dshow/BaseFilter.h"
 
+#include "compat/dshow/SnapshotEnumerator.h"
+
 #include <cstring>
 
 // ---------------------------------------------------------------------------------------------
@@ -7,46 +9,6 @@
 
 namespace {
 
-template <class Interface, class EnumInterface>
-class SnapshotEnumerator final : public CUnknown, public EnumInterface {
-public:
-    explicit SnapshotEnumerator(std::vector<ComPtr<Interface>> items) : items(std::move(items)) {}
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void **object) override {
-        if (iid == IidOf<EnumInterface>()) return GetInterface(static_cast<EnumInterface *>(this), object);
-        return CUnknown::NonDelegatingQueryInterface(iid, object);
-    }
-    HRESULT Next(ULONG count, Interface **out, ULONG *fetched) override {
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        ULONG n = 0;
-        while (n < count && position < items.size()) items[position++].CopyTo(&out[n++]);
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        position += count;
-        if (position > items.size()) {
-            position = items.size();
-            return S_FALSE;
-        }
-        return S_OK;
-    }
-    HRESULT Reset() override {
-        position = 0;
-        return S_OK;
-    }
-    HRESULT Clone(EnumInterface **clone) override {
-        if (!clone) return E_POINTER;
-        auto *copy = new SnapshotEnumerator(items);
-        copy->position = position;
-        return copy->NonDelegatingQueryInterface(IidOf<EnumInterface>(), reinterpret_cast<void **>(clone));
-    }
-
-private:
-    std::vector<ComPtr<Interface>> items;
-    size_t position = 0;
-};
 
 class MediaTypeEnumerator final : public CUnknown, public IEnumMediaTypes {
 public:
@@ -110,7 +72,7 @@ HRESULT CreatePinEnumerator(CBaseFilter *filter, IEnumPins **pins) {
         for (int i = 0, n = filter->GetPinCount(); i < n; ++i)
             if (CBasePin *pin = filter->GetPin(i)) list.emplace_back(static_cast<IPin *>(pin));
     }
-    return MakeEnumerator<SnapshotEnumerator<IPin, IEnumPins>>(std::move(list), pins);
+    return MakeSnapshotEnumerator(std::move(list), pins);
 }
 
 HRESULT CreateMediaTypeEnumerator(CBasePin *pin, IEnumMediaTypes **types) {

@@ -1,6 +1,7 @@
 #include "compat/dshow/Devices.h"
 
 #include "compat/com/ClassRegistry.h"
+#include "compat/dshow/SnapshotEnumerator.h"
 
 #include <algorithm>
 
@@ -115,41 +116,6 @@ private:
     DeviceEntry entry;
 };
 
-class MonikerEnumerator final : public CUnknown, public IEnumMoniker {
-public:
-    explicit MonikerEnumerator(std::vector<ComPtr<IMoniker>> list) : items(std::move(list)) {}
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void **object) override {
-        if (iid == IID_IEnumMoniker) return GetInterface(static_cast<IEnumMoniker *>(this), object);
-        return CUnknown::NonDelegatingQueryInterface(iid, object);
-    }
-    HRESULT Next(ULONG count, IMoniker **out, ULONG *fetched) override {
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        ULONG n = 0;
-        while (n < count && position < items.size()) items[position++].CopyTo(&out[n++]);
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        position = std::min(items.size(), position + count);
-        return position < items.size() ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        position = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumMoniker **clone) override {
-        if (!clone) return E_POINTER;
-        auto *copy = new MonikerEnumerator(items);
-        copy->position = position;
-        return copy->NonDelegatingQueryInterface(IID_IEnumMoniker, reinterpret_cast<void **>(clone));
-    }
-
-private:
-    std::vector<ComPtr<IMoniker>> items;
-    size_t position = 0;
-};
 
 DeviceEntry EntryOfClass(REFGUID category, const ClassRegistration &info) {
     DeviceEntry entry;
@@ -185,8 +151,7 @@ public:
         *out = nullptr;
         auto monikers = CategoryMonikers(category);
         if (monikers.empty()) return S_FALSE;
-        auto *e = new MonikerEnumerator(std::move(monikers));
-        return e->NonDelegatingQueryInterface(IID_IEnumMoniker, reinterpret_cast<void **>(out));
+        return MakeSnapshotEnumerator(std::move(monikers), out);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "compat/com/ClassRegistry.h"
 #include "compat/dshow/BaseFilter.h"
+#include "compat/dshow/SnapshotEnumerator.h"
 
 #include <algorithm>
 #include <map>
@@ -80,41 +81,6 @@ std::vector<ComPtr<IBaseFilter>> FiltersDownstreamFirst(IFilterGraph *graph) {
 
 namespace {
 
-class FilterEnumerator final : public CUnknown, public IEnumFilters {
-public:
-    explicit FilterEnumerator(std::vector<ComPtr<IBaseFilter>> list) : items(std::move(list)) {}
-    DECLARE_IUNKNOWN
-    HRESULT NonDelegatingQueryInterface(REFIID iid, void **object) override {
-        if (iid == IID_IEnumFilters) return GetInterface(static_cast<IEnumFilters *>(this), object);
-        return CUnknown::NonDelegatingQueryInterface(iid, object);
-    }
-    HRESULT Next(ULONG count, IBaseFilter **out, ULONG *fetched) override {
-        if (!out) return E_POINTER;
-        if (count > 1 && !fetched) return E_INVALIDARG;
-        ULONG n = 0;
-        while (n < count && position < items.size()) items[position++].CopyTo(&out[n++]);
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    HRESULT Skip(ULONG count) override {
-        position = std::min(items.size(), position + count);
-        return position < items.size() ? S_OK : S_FALSE;
-    }
-    HRESULT Reset() override {
-        position = 0;
-        return S_OK;
-    }
-    HRESULT Clone(IEnumFilters **clone) override {
-        if (!clone) return E_POINTER;
-        auto *copy = new FilterEnumerator(items);
-        copy->position = position;
-        return copy->NonDelegatingQueryInterface(IID_IEnumFilters, reinterpret_cast<void **>(clone));
-    }
-
-private:
-    std::vector<ComPtr<IBaseFilter>> items;
-    size_t position = 0;
-};
 
 bool AnyTypeMatches(IPin *output, const std::vector<RegisteredMediaType> &registered) {
     if (registered.empty()) return true;  // nothing registered: worth a try
@@ -185,8 +151,7 @@ public:
             std::lock_guard guard(lock);
             for (auto &entry : filters) list.push_back(entry.filter);
         }
-        auto *e = new FilterEnumerator(std::move(list));
-        return e->NonDelegatingQueryInterface(IID_IEnumFilters, reinterpret_cast<void **>(out));
+        return MakeSnapshotEnumerator(std::move(list), out);
     }
 
     HRESULT FindFilterByName(const char *name, IBaseFilter **filter) override {
