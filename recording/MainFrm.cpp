@@ -1,5 +1,7 @@
 #include "recording/MainFrm.h"
 
+#include "app/DataModule.h"
+#include "app/SettingIni.h"
 #include "platform/Teacher.h"
 
 #include <QCloseEvent>
@@ -23,6 +25,15 @@ TMainFrm::TMainFrm(QWidget *parent) : QWidget(parent, Qt::Window)
     lbTeacher = new QLabel(this);
     lbTeacher->setObjectName(QStringLiteral("lbTeacher"));
     lbTeacher->setGeometry(20, 20, 600, 30);
+    // The pen board is always one of the sources.
+    if (SettingIni)
+        SettingIni->RecordMode = 1;
+}
+
+TMainFrm::~TMainFrm()
+{
+    QObject *self = this;
+    MainWindowHandle.compare_exchange_strong(self, nullptr);
 }
 
 void TMainFrm::showEvent(QShowEvent *event)
@@ -33,6 +44,8 @@ void TMainFrm::showEvent(QShowEvent *event)
                            : Teacher.DisplayName + QStringLiteral("（") + Teacher.UserId + QStringLiteral("）"));
     if (const QScreen *monitor = screen())
         move(CentredOn(monitor->geometry()));
+    // The capture pipeline posts its notices (a stalled preview source) to this window.
+    MainWindowHandle = this;
     QWidget::showEvent(event);
 }
 

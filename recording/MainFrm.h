@@ -10,6 +10,7 @@ class TMainFrm : public QWidget {
 
 public:
     explicit TMainFrm(QWidget *parent = nullptr);
+    ~TMainFrm() override;
 
     static constexpr int FormWidth = 1329;
     static constexpr int FormHeight = 711;

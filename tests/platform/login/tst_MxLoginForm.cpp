@@ -164,7 +164,10 @@ QString tst_MxLoginForm::Hint() const
 
 void tst_MxLoginForm::signInShowsTheMainWindow()
 {
+    SettingIni->RecordMode = 2;  // as a stored file may hold it
     StartProgram({"--account", "t9:Pw-9x&1"});
+    QCOMPARE(SettingIni->RecordMode, 1);  // the pen board is always a source
+    QCOMPARE(MainWindowHandle.load(), nullptr);
     QVERIFY(Hint().isEmpty());
     Type(QStringLiteral("  t9 "), QStringLiteral("Pw-9x&1"));
     auto *button = login->findChild<QPushButton *>(QStringLiteral("btnLogin"));
@@ -174,6 +177,7 @@ void tst_MxLoginForm::signInShowsTheMainWindow()
     QTRY_VERIFY_WITH_TIMEOUT(mainFrm->isVisible(), WorkerWaitMs);
     QVERIFY(!login->isVisible());
     QVERIFY(button->isEnabled());
+    QCOMPARE(MainWindowHandle.load(), static_cast<QObject *>(mainFrm));
     const QString appPath = appFolder->path() + QLatin1Char('/');
     QCOMPARE(Teacher.UserId, QStringLiteral("t9"));
     QCOMPARE(Teacher.DisplayName, QStringLiteral("t9"));
