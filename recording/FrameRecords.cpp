@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -269,6 +270,8 @@ int TFrameRecord::StartRecording(const QString &path, bool withAudio) {
 int TFrameRecord::StopRecording() {
     Delivering = false;
     m_videoOpen = false;
+    if (WithAudio)
+        WaitForSoundToReachThePictures();
     {
         std::lock_guard lock(m_fileLock);
         if (Mp4Handle) {
@@ -339,6 +342,25 @@ void TFrameRecord::AudioSampleHandler(IMediaSample *sample) {
     // The first sound opens the recording; later sound waits for the pictures.
     WritePendingAudio(first ? time : m_figures.lastVideoTime + TRecordTimeline::FrameStep);
     m_videoOpen = true;
+}
+
+// Sound arrives later than the pictures by the capture latency (a sound server may hand it over
+// in bursts). Waiting, within a bound, for the sound of the last picture lets both tracks end
+// together instead of the sound track ending short.
+void TFrameRecord::WaitForSoundToReachThePictures() {
+    constexpr auto Limit = std::chrono::milliseconds(1500);
+    const auto deadline = std::chrono::steady_clock::now() + Limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        {
+            std::lock_guard lock(m_fileLock);
+            if (!Mp4Handle || m_figures.audioWritten == 0)
+                return;
+            const int64_t newestSound = m_pendingAudio.empty() ? m_figures.lastAudioTime : m_pendingAudio.back().time;
+            if (newestSound >= m_figures.lastVideoTime)
+                return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 void TFrameRecord::WritePendingAudio(int64_t upTo) {

@@ -144,4 +144,5 @@ private:
     };
     std::deque<TPendingAudio> m_pendingAudio;
     void WritePendingAudio(int64_t upTo);
+    void WaitForSoundToReachThePictures();
 };
