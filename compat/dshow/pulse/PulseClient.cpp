@@ -230,10 +230,10 @@ std::unique_ptr<RecordStream> PulseClient::record(const std::string &source, uin
         throw PulseError("sound server: recording " + source + ": unusable sample format");
     std::unique_ptr<RecordStream> stream(new RecordStream(shared_from_this(), source, format));
     LoopLock lock(loop_);
-    pa_sample_spec spec{format.eightBit ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE, format.rate, format.channels};
+    pa_sample_spec sampleFormat{format.eightBit ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE, format.rate, format.channels};
     pa_channel_map map;
     pa_channel_map_init_auto(&map, format.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream->stream_ = pa_stream_new(context_, "studiocast capture", &spec, &map);
+    stream->stream_ = pa_stream_new(context_, "studiocast capture", &sampleFormat, &map);
     if (!stream->stream_)
         throw PulseError("sound server: recording " + source + ": " + serverError(context_));
     pa_stream_set_read_callback(stream->stream_, &RecordStream::onRead, stream.get());
