@@ -1,7 +1,7 @@
 #include "platform/OrinWebService.h"
 
 #include "app/Log.h"
-#include "platform/HttpClient.h"
+#include "platform/WebClient.h"
 #include "platform/UrlEncode.h"
 #include "platform/WebReplies.h"
 
@@ -35,7 +35,7 @@ bool WebServiceSoap_java::Get(const QString &address, std::chrono::milliseconds 
     options.inactivityLimit = timeout;
     options.stop = Stop;
     try {
-        body = THttpClient(options).Get(address.toStdString());
+        body = TWebClient(options).Get(address.toStdString());
         return true;
     } catch (const TAppError &error) {
         Notice(address + QStringLiteral(": ") + error.Message());

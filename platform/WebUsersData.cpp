@@ -1,7 +1,7 @@
 #include "platform/WebUsersData.h"
 
 #include "app/Log.h"
-#include "platform/HttpClient.h"
+#include "platform/WebClient.h"
 #include "platform/UpLoadFileFilters.h"
 #include "platform/UrlEncode.h"
 
@@ -143,7 +143,7 @@ TTeacherLoginResult TWebUsersData::Login(const QString &baseUrl, const TTeacherL
             options.followRedirects = true;
             options.cookieEngine = true;
             options.stop = stop;
-            THttpClient http(std::move(options));
+            TWebClient http(std::move(options));
             Notice(WithoutSecrets(address, info.Password));
             Notice(WithoutSecrets(QStringLiteral("提交data = ") + info.Data, info.Password));
             const std::string reply = http.PostForm(address.toStdString(), SignInForm(info));
@@ -175,7 +175,7 @@ QString TWebUsersData::SaveAvatar(const QString &baseUrl, const QString &picture
     options.forceHttp11 = true;
     options.extraHeaders = {"Cookie: JSESSIONID=" + sessionId.toStdString()};
     options.stop = stop;
-    THttpClient http(std::move(options));
+    TWebClient http(std::move(options));
     const QString extension = QStringLiteral(".") + QFileInfo(picturePath).suffix();
     const std::string reply =
         http.PostFile((baseUrl + QStringLiteral("/app/user/saveAvatar.do")).toStdString(), "avatar",

@@ -29,9 +29,9 @@ struct THttpOptions {
 
 // One HTTP or HTTPS request at a time, blocking the calling thread. Usable from any thread;
 // no signals are involved.
-class THttpClient {
+class TWebClient {
 public:
-    explicit THttpClient(THttpOptions options);
+    explicit TWebClient(THttpOptions options);
 
     // The reply body of a successful request; throws EHttpError otherwise.
     std::string Get(const std::string &url);

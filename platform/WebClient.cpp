@@ -1,4 +1,4 @@
-#include "platform/HttpClient.h"
+#include "platform/WebClient.h"
 
 #include <curl/curl.h>
 
@@ -29,7 +29,7 @@ size_t KeepBody(char *data, size_t size, size_t count, void *user)
 {
     auto *transfer = static_cast<Transfer *>(user);
     const size_t bytes = size * count;
-    if (transfer->body.size() + bytes > THttpClient::MaxReplyBytes) {
+    if (transfer->body.size() + bytes > TWebClient::MaxReplyBytes) {
         transfer->tooLarge = true;
         return 0;
     }
@@ -94,7 +94,7 @@ QString FailureText(CURLcode code, const Transfer &transfer, const char *detail)
         return QStringLiteral("Read timed out after %1 ms")
             .arg(transfer.options.inactivityLimit.count());
     if (transfer.tooLarge)
-        return QStringLiteral("Reply larger than %1 bytes").arg(THttpClient::MaxReplyBytes);
+        return QStringLiteral("Reply larger than %1 bytes").arg(TWebClient::MaxReplyBytes);
     return QString::fromUtf8(*detail ? detail : curl_easy_strerror(code));
 }
 
@@ -135,15 +135,15 @@ std::string Perform(CURL *curl, const THttpOptions &options, const std::string &
 }
 }  // namespace
 
-THttpClient::THttpClient(THttpOptions options) : options(std::move(options)) {}
+TWebClient::TWebClient(THttpOptions options) : options(std::move(options)) {}
 
-std::string THttpClient::Get(const std::string &url)
+std::string TWebClient::Get(const std::string &url)
 {
     const CurlHandle curl = NewHandle();
     return Perform(curl.get(), options, url);
 }
 
-std::string THttpClient::PostForm(const std::string &url, const std::string &body)
+std::string TWebClient::PostForm(const std::string &url, const std::string &body)
 {
     const CurlHandle curl = NewHandle();
     curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
@@ -151,7 +151,7 @@ std::string THttpClient::PostForm(const std::string &url, const std::string &bod
     return Perform(curl.get(), options, url);
 }
 
-std::string THttpClient::PostFile(const std::string &url, const std::string &fieldName,
+std::string TWebClient::PostFile(const std::string &url, const std::string &fieldName,
                                   const std::string &filePath, const std::string &contentType)
 {
     const CurlHandle curl = NewHandle();
