@@ -26,14 +26,6 @@ const WAVEFORMATEX* pcmFormatOf(const AM_MEDIA_TYPE& type)
 
 AacEncoderFilter::AacEncoderFilter() : CTransformFilter("AAC audio encoder", CLSID_AacEncoder) {}
 
-CUnknown* AacEncoderFilter::CreateInstance(IUnknown*, HRESULT* result)
-{
-    auto* filter = new (std::nothrow) AacEncoderFilter();
-    if (!filter && result)
-        *result = E_OUTOFMEMORY;
-    return filter;
-}
-
 HRESULT AacEncoderFilter::NonDelegatingQueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_IAacEncoderSettings)

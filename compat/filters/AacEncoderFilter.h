@@ -16,7 +16,6 @@ public:
     static constexpr int32_t kDefaultBitRate = 96000;
 
     AacEncoderFilter();
-    static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;

@@ -35,14 +35,6 @@ int framesPerSecondOf(const AM_MEDIA_TYPE& type)
 
 H264EncoderFilter::H264EncoderFilter() : CTransformFilter("H.264 video encoder", CLSID_H264Encoder) {}
 
-CUnknown* H264EncoderFilter::CreateInstance(IUnknown*, HRESULT* result)
-{
-    auto* filter = new (std::nothrow) H264EncoderFilter();
-    if (!filter && result)
-        *result = E_OUTOFMEMORY;
-    return filter;
-}
-
 HRESULT H264EncoderFilter::NonDelegatingQueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_IVideoEncoderSettings)

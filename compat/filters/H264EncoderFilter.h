@@ -15,7 +15,6 @@ public:
     static constexpr int32_t kDefaultKBitRate = 1000;
 
     H264EncoderFilter();
-    static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;

@@ -85,14 +85,6 @@ MainPushSource::MainPushSource() : CSource("Main push source", CLSID_MainPushSou
     AddPin(std::make_unique<MainPushStream>(this, &hr));
 }
 
-CUnknown* MainPushSource::CreateInstance(IUnknown*, HRESULT* result)
-{
-    auto* filter = new (std::nothrow) MainPushSource();
-    if (!filter && result)
-        *result = E_OUTOFMEMORY;
-    return filter;
-}
-
 HRESULT MainPushSource::NonDelegatingQueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_ISetPushSource)

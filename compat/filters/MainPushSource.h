@@ -32,7 +32,6 @@ private:
 class MainPushSource final : public CSource, public ISetPushSource {
 public:
     MainPushSource();
-    static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;

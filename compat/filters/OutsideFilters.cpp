@@ -10,6 +10,7 @@
 #include "compat/dshow/Uuids.h"
 
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -22,12 +23,11 @@ ClassCreator creatorOf()
         *object = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        HRESULT hr = S_OK;
-        CUnknown* instance = Filter::CreateInstance(nullptr, &hr);
+        CUnknown* instance = new (std::nothrow) Filter();
         if (!instance)
-            return FAILED(hr) ? hr : E_OUTOFMEMORY;
+            return E_OUTOFMEMORY;
         instance->NonDelegatingAddRef();
-        hr = instance->NonDelegatingQueryInterface(iid, object);
+        const HRESULT hr = instance->NonDelegatingQueryInterface(iid, object);
         instance->NonDelegatingRelease();
         return hr;
     };

@@ -209,14 +209,6 @@ PanelCaptureFilter::~PanelCaptureFilter()
         grabber_->deleteLater(); // its timer belongs to the GUI thread
 }
 
-CUnknown* PanelCaptureFilter::CreateInstance(IUnknown*, HRESULT* result)
-{
-    auto* filter = new (std::nothrow) PanelCaptureFilter();
-    if (!filter && result)
-        *result = E_OUTOFMEMORY;
-    return filter;
-}
-
 HRESULT PanelCaptureFilter::NonDelegatingQueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_ISetPushPanel)

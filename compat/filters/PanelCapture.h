@@ -71,7 +71,6 @@ class PanelCaptureFilter final : public CSource, public ISetPushPanel {
 public:
     PanelCaptureFilter();
     ~PanelCaptureFilter() override;
-    static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;

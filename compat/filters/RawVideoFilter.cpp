@@ -17,14 +17,6 @@ constexpr std::array<int32_t, 13> kKnownParameters = {47,   1201, 1203, 1301, 13
 
 RawVideoFilter::RawVideoFilter() : CTransformFilter("Raw video to YUY2", CLSID_RawVideoFilter) {}
 
-CUnknown* RawVideoFilter::CreateInstance(IUnknown*, HRESULT* result)
-{
-    auto* filter = new (std::nothrow) RawVideoFilter();
-    if (!filter && result)
-        *result = E_OUTOFMEMORY;
-    return filter;
-}
-
 HRESULT RawVideoFilter::NonDelegatingQueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_IRawVideoSettings)

@@ -10,7 +10,6 @@ namespace filters {
 class RawVideoFilter final : public CTransformFilter, public IRawVideoSettings {
 public:
     RawVideoFilter();
-    static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;

@@ -168,14 +168,6 @@ SwitcherFilter::SwitcherFilter() : CBaseFilter("3-in-1 YUY2 switcher", &lock_, C
 
 SwitcherFilter::~SwitcherFilter() = default;
 
-CUnknown* SwitcherFilter::CreateInstance(IUnknown*, HRESULT* result)
-{
-    auto* filter = new (std::nothrow) SwitcherFilter();
-    if (!filter && result)
-        *result = E_OUTOFMEMORY;
-    return filter;
-}
-
 HRESULT SwitcherFilter::NonDelegatingQueryInterface(REFIID iid, void** object)
 {
     if (iid == IID_IYUY2SwitcherParam)

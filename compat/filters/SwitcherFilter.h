@@ -57,7 +57,6 @@ public:
 
     SwitcherFilter();
     ~SwitcherFilter() override;
-    static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID iid, void** object) override;

@@ -89,15 +89,12 @@ void vertical_SSE2(std::uint8_t* dst, const std::uint32_t* r0, const std::uint32
     const auto weight = static_cast<std::uint32_t>(v);
     const __m128i zero = _mm_setzero_si128();
     const __m128i w = _mm_set1_epi16(static_cast<short>(v));
-    const auto address = reinterpret_cast<std::uintptr_t>(dst);
-    const bool streaming = stream && (address & 3) == 0;
+    const bool streaming = stream && (reinterpret_cast<std::uintptr_t>(dst) & 3) == 0;
     int i = 0;
-    if (streaming) {
-        const int head = std::min<int>(count, static_cast<int>(((16 - (address & 15)) & 15) / 4));
-        for (; i < head; ++i)
-            _mm_stream_si32(reinterpret_cast<int*>(dst + std::size_t(i) * 4),
-                            static_cast<int>(blendBytes(r0[i], r1[i], weight)));
-    }
+    const int head = streaming ? headToAlignment(dst, count, 16) : 0;
+    for (; i < head; ++i)
+        _mm_stream_si32(reinterpret_cast<int*>(dst + std::size_t(i) * 4),
+                        static_cast<int>(blendBytes(r0[i], r1[i], weight)));
     for (; i + 4 <= count; i += 4) {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + i));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + i));
