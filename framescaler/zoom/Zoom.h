@@ -74,6 +74,42 @@ struct NearestKernels {
     void (*finish)();
 };
 
+// Columns are scaled in strips so that the per-strip buffers fit on the stack: no allocation per
+// call, and a full HD picture is still one strip.
+inline constexpr int kStripPixels = 2048;
+
+// What a kernel set works out once per strip for the horizontal blend of every source row: the
+// positions along a row are the same on every row. Block b holds outputs 16b to 16b + 15 and
+// reads 32-pixel windows: outputs 0-7 the one at first(b) = min((start + 16b * step) >> 16,
+// maxFirst), outputs 8-15 the one 16 * windowStep pixels further on. Each 16-bit word of `picks`
+// belongs to one output channel: the channel's byte of the left neighbour in the window, then of
+// the right one; the same word of `weights` holds 255 - u and u.
+struct alignas(64) HorizontalPlan {
+    std::uint8_t picks[kStripPixels / 16][2][64];
+    std::uint8_t weights[kStripPixels / 16][2][64];
+    int blocks;
+    std::int32_t start;
+    std::int32_t step;
+    int maxFirst;
+    int windowStep;
+    // Outputs in the last block, 1 to 16.
+    int lastOutputs;
+    // The leading blocks that pick as block 0 does (all but the last when reducing by a whole
+    // factor): their picks stay in registers.
+    int samePicksBlocks;
+    // The outputs after the blocks, blended by the kernel set's plain horizontal kernel.
+    int rowWidth;
+    int restCount;
+    std::int32_t restPos0;
+};
+
+// Two source rows blended together, and the rows the next call will read in their place (each
+// may be null).
+struct PlannedRows {
+    const std::uint8_t* row[2];
+    const std::uint8_t* next[2];
+};
+
 struct BilinearKernels {
     const char* name;
     // Horizontal blend of `count` pixels whose two neighbours both lie inside the row of
@@ -86,6 +122,13 @@ struct BilinearKernels {
     void (*vertical)(std::uint8_t* dst, const std::uint32_t* r0, const std::uint32_t* r1, int count,
                      int v, bool stream);
     void (*finish)();
+    // Optional, all or none: the horizontal blend with its per-column work planned once per
+    // strip; the planned kernels also ask for the same columns of the source rows the following
+    // call will blend. plannedPair blends two rows across and then down by v (1..255) into dst.
+    void (*plan)(HorizontalPlan& plan, int rowWidth, int count, std::int32_t pos0, std::int32_t step);
+    void (*plannedHorizontal)(std::uint32_t* out, const std::uint8_t* srcRow, const std::uint8_t* nextRow,
+                              const HorizontalPlan& plan);
+    void (*plannedPair)(std::uint8_t* dst, const PlannedRows& rows, int v, const HorizontalPlan& plan);
 };
 
 void zoomNearest(const DestPicture& dst, const SourcePicture& src, const NearestKernels& kernels);
@@ -100,6 +143,7 @@ extern const BilinearKernels kBilinear_SSE2;
 extern const NearestKernels kNearest_AVX2;
 extern const BilinearKernels kBilinear_AVX2;
 extern const BilinearKernels kBilinear_AVX512;
+extern const BilinearKernels kBilinear_AVX512_VBMI;
 #endif
 
 // Every kernel set this CPU can run, fastest first.
@@ -111,6 +155,8 @@ const KernelChoice& bestKernels();
 bool cpuHasAvx2();
 // AVX-512 with byte and word lanes on 128/256/512-bit registers.
 bool cpuHasAvx512();
+// The AVX-512 byte permutes (VBMI) on top of that.
+bool cpuHasAvx512Vbmi();
 
 // Destinations at least this large are written with cache-bypassing stores by the bilinear
 // routine: they would only evict the source from the cache.

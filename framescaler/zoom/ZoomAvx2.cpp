@@ -247,7 +247,8 @@ FRAMESCALER_AVX2 void vertical_AVX2(std::uint8_t* dst, const std::uint32_t* r0,
 } // namespace
 
 const NearestKernels kNearest_AVX2{"AVX2", nearestRow_AVX2, finish_AVX2};
-const BilinearKernels kBilinear_AVX2{"AVX2", horizontal_AVX2, vertical_AVX2, finish_AVX2};
+const BilinearKernels kBilinear_AVX2{"AVX2", horizontal_AVX2, vertical_AVX2, finish_AVX2, nullptr, nullptr,
+                                     nullptr};
 
 } // namespace framescaler
 

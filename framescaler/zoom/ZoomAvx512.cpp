@@ -8,9 +8,11 @@
 // GCC 12's AVX-512 intrinsics start their results from an "undefined" register value, which
 // its flow analysis reports as maybe-uninitialized once they are inlined.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <algorithm>
 #include <immintrin.h>
 
 #define FRAMESCALER_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
+#define FRAMESCALER_AVX512_VBMI __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
 
 namespace framescaler {
 
@@ -128,8 +130,10 @@ FRAMESCALER_AVX512 void horizontal_AVX512(std::uint32_t* out, const std::uint8_t
     std::int32_t position = pos0;
     int i = 0;
     const auto width = static_cast<std::uint32_t>(rowWidth);
-    const std::int64_t spanOfSixteen = ((std::int64_t{step} * 15) >> 16) + 2;
-    const std::int64_t spanOfEight = ((std::int64_t{step} * 7) >> 16) + 2;
+    // Pixels from the first output's left neighbour to the last one's right neighbour: the
+    // fractions carried along add one column to the whole steps.
+    const std::int64_t spanOfSixteen = ((std::int64_t{step} * 15) >> 16) + 3;
+    const std::int64_t spanOfEight = ((std::int64_t{step} * 7) >> 16) + 3;
     if (spanOfSixteen <= 32)
         i = horizontalSixteen<1>(out, srcRow, i, count, position, step, width);
     else if (spanOfSixteen <= 64)
@@ -180,9 +184,268 @@ FRAMESCALER_AVX512 void vertical_AVX512(std::uint8_t* dst, const std::uint32_t* 
 
 void finish_AVX512() { _mm_sfence(); }
 
+// A window is two 64-byte loads: 32 pixels, the last output's right neighbour included.
+constexpr std::int64_t kWindowPixels = 32;
+
+// Fills block b of the plan with its first `outputs` outputs (the rest pick byte 0 with weight 0);
+// false when a window would not hold its outputs' neighbours. The windows of the row's last
+// blocks are moved back to end with the row.
+bool planBlock(HorizontalPlan& plan, int b, int outputs)
+{
+    const std::int64_t start = plan.start + std::int64_t{b} * 16 * plan.step;
+    const std::int64_t first = std::min<std::int64_t>(start >> 16, plan.maxFirst);
+    if (first < 0)
+        return false;
+    std::memset(plan.picks[b], 0, sizeof plan.picks[b]);
+    std::memset(plan.weights[b], 0, sizeof plan.weights[b]);
+    for (int k = 0; k < outputs; ++k) {
+        const std::int64_t position = start + std::int64_t{k} * plan.step;
+        const int group = k / 8;
+        const std::int64_t column = (position >> 16) - first - (group == 0 ? 0 : 16 * plan.windowStep);
+        if (column < 0 || column + 1 >= kWindowPixels)
+            return false;
+        const auto u = static_cast<int>((position >> 8) & 255);
+        std::uint8_t* picks = plan.picks[b][group] + 8 * (k % 8);
+        std::uint8_t* weights = plan.weights[b][group] + 8 * (k % 8);
+        for (int c = 0; c < 4; ++c) {
+            picks[2 * c] = static_cast<std::uint8_t>(column * 4 + c);
+            picks[2 * c + 1] = static_cast<std::uint8_t>(column * 4 + 4 + c);
+            weights[2 * c] = static_cast<std::uint8_t>(255 - u);
+            weights[2 * c + 1] = static_cast<std::uint8_t>(u);
+        }
+    }
+    return true;
+}
+
+void plan_AVX512_VBMI(HorizontalPlan& plan, int rowWidth, int count, std::int32_t pos0, std::int32_t step)
+{
+    // Outputs 8 apart lie 8 * step apart in the source: the second window starts on the 16-pixel
+    // boundary at or before that.
+    plan.windowStep = static_cast<int>(std::min<std::int64_t>((std::int64_t{step} * 8 >> 16) / 16, 2));
+    plan.start = pos0;
+    plan.step = step;
+    plan.maxFirst = rowWidth - static_cast<int>(kWindowPixels) - 16 * plan.windowStep;
+    plan.samePicksBlocks = 0;
+    int blocks = 0;
+    int planned = 0;
+    for (; planned < count; ++blocks) {
+        const int outputs = std::min(16, count - planned);
+        if (!planBlock(plan, blocks, outputs))
+            break;
+        if (plan.samePicksBlocks == blocks && std::memcmp(plan.picks[blocks], plan.picks[0], sizeof plan.picks[0]) == 0)
+            ++plan.samePicksBlocks;
+        plan.lastOutputs = outputs;
+        planned += outputs;
+    }
+    // Picks loaded per block only beat the plain kernel where it needs more than one table.
+    if (step < 2 * 65536 && plan.samePicksBlocks + 1 < blocks)
+        blocks = planned = 0;
+    plan.blocks = blocks;
+    plan.rowWidth = rowWidth;
+    plan.restCount = count - planned;
+    plan.restPos0 = static_cast<std::int32_t>(pos0 + std::int64_t{planned} * step);
+}
+
+// Eight outputs as 16-bit channels scaled by 256. Each word gets its channel's left and right
+// neighbour bytes (a, b); with the bytes offset to signed, (255 - u) * (a - 128) + u * (b - 128)
+// fits a signed word, and adding a + 255 * 128 back gives exactly a * (256 - u) + b * u.
+FRAMESCALER_AVX512_VBMI inline __m512i blendGroup(__m512i lower, __m512i upper, __m512i picks,
+                                                  const std::uint8_t* weights)
+{
+    const __m512i pairs = _mm512_permutex2var_epi8(lower, picks, upper);
+    const __m512i centred = _mm512_xor_si512(pairs, _mm512_set1_epi8(-128));
+    const __m512i sum = _mm512_maddubs_epi16(_mm512_load_si512(weights), centred);
+    const __m512i left = _mm512_and_si512(pairs, _mm512_set1_epi16(255));
+    return _mm512_add_epi16(_mm512_add_epi16(sum, left), _mm512_set1_epi16(255 * 128));
+}
+
+struct BlendedBlock {
+    __m512i low;  // outputs 0-7
+    __m512i high; // outputs 8-15
+};
+
+template <int WindowStep>
+FRAMESCALER_AVX512_VBMI inline BlendedBlock blendBlock(const std::uint8_t* window, __m512i picksLow,
+                                                       __m512i picksHigh, const std::uint8_t (&weights)[2][64])
+{
+    const __m512i chunk0 = _mm512_loadu_si512(window);
+    const __m512i chunk1 = _mm512_loadu_si512(window + 64);
+    const __m512i low = blendGroup(chunk0, chunk1, picksLow, weights[0]);
+    if constexpr (WindowStep == 0)
+        return {low, blendGroup(chunk0, chunk1, picksHigh, weights[1])};
+    const __m512i chunk2 = _mm512_loadu_si512(window + 128);
+    if constexpr (WindowStep == 1)
+        return {low, blendGroup(chunk1, chunk2, picksHigh, weights[1])};
+    return {low, blendGroup(chunk2, _mm512_loadu_si512(window + 192), picksHigh, weights[1])};
+}
+
+// The high byte of every word of a, then of b: 16 blended pixels in order.
+FRAMESCALER_AVX512_VBMI inline __m512i highBytes(__m512i a, __m512i b)
+{
+    const __m512i odd = _mm512_set_epi8(127, 125, 123, 121, 119, 117, 115, 113, 111, 109, 107, 105, 103, 101, 99,
+                                        97, 95, 93, 91, 89, 87, 85, 83, 81, 79, 77, 75, 73, 71, 69, 67, 65, 63,
+                                        61, 59, 57, 55, 53, 51, 49, 47, 45, 43, 41, 39, 37, 35, 33, 31, 29, 27,
+                                        25, 23, 21, 19, 17, 15, 13, 11, 9, 7, 5, 3, 1);
+    return _mm512_permutex2var_epi8(a, odd, b);
+}
+
+// Two across-blended groups (the byte in each word's high half) blended down by v, the result
+// again in the high halves: (top << 8) + v * (bottom - top) wraps to top * (256 - v) + bottom * v.
+FRAMESCALER_AVX512_VBMI inline __m512i blendDown(__m512i top, __m512i bottom, __m512i v)
+{
+    const __m512i difference = _mm512_sub_epi16(_mm512_srli_epi16(bottom, 8), _mm512_srli_epi16(top, 8));
+    return _mm512_add_epi16(_mm512_and_si512(top, _mm512_set1_epi16(-256)), _mm512_mullo_epi16(difference, v));
+}
+
+// Byte offset in the row of the first window of the block whose first output samples at position.
+inline std::size_t windowOffset(std::int64_t position, const HorizontalPlan& plan)
+{
+    return static_cast<std::size_t>(std::min<std::int64_t>(position >> 16, plan.maxFirst)) * 4;
+}
+
+// The rows of a reduction are not consecutive, so the hardware prefetcher meets each one cold;
+// asking for the next row's lines while this one is blended hides that.
+class NextRowPrefetch {
+public:
+    NextRowPrefetch(const std::uint8_t* row, const HorizontalPlan& plan)
+        : row_(row), done_(windowOffset(plan.start, plan) & ~std::size_t{63})
+    {
+    }
+
+    // Asks for the lines up to byte offset `end` from where the last call stopped.
+    void upTo(std::size_t end)
+    {
+        if (row_ == nullptr)
+            return;
+        for (; done_ < end; done_ += 64)
+            _mm_prefetch(reinterpret_cast<const char*>(row_ + done_), _MM_HINT_T0);
+    }
+
+private:
+    const std::uint8_t* row_;
+    std::size_t done_;
+};
+
+// Runs `blend(b, offset, picksLow, picksHigh)` for every block of the plan, offset being its
+// window's byte offset in the row, with register picks while the blocks pick alike, and stores
+// its 16 pixels at out + 64 * b; the last block's pixels past the plan's outputs are not written.
+// (Window offsets are worked out here rather than loaded: a load per block slows the loop down.)
+template <typename Blend>
+FRAMESCALER_AVX512_VBMI inline void forEachBlock(std::uint8_t* out, const HorizontalPlan& plan, Blend&& blend)
+{
+    const __m512i picksLow = _mm512_load_si512(plan.picks[0][0]);
+    const __m512i picksHigh = _mm512_load_si512(plan.picks[0][1]);
+    const int whole = plan.lastOutputs == 16 ? plan.blocks : plan.blocks - 1;
+    const std::int64_t blockStep = std::int64_t{plan.step} * 16;
+    std::int64_t position = plan.start;
+    int b = 0;
+    for (; b < std::min(plan.samePicksBlocks, whole); ++b, position += blockStep)
+        _mm512_storeu_si512(out + std::size_t(b) * 64, blend(b, windowOffset(position, plan), picksLow, picksHigh));
+    for (; b < whole; ++b, position += blockStep)
+        _mm512_storeu_si512(out + std::size_t(b) * 64,
+                            blend(b, windowOffset(position, plan), _mm512_load_si512(plan.picks[b][0]),
+                                  _mm512_load_si512(plan.picks[b][1])));
+    if (b < plan.blocks)
+        _mm512_mask_storeu_epi32(out + std::size_t(b) * 64, static_cast<__mmask16>((1u << plan.lastOutputs) - 1),
+                                 blend(b, windowOffset(position, plan), _mm512_load_si512(plan.picks[b][0]),
+                                       _mm512_load_si512(plan.picks[b][1])));
+}
+
+// One row's blocks blended across. (Function objects rather than lambdas: a lambda would not
+// take its function's target attribute.)
+template <int WindowStep>
+struct AcrossBlend {
+    const std::uint8_t* row;
+    const HorizontalPlan& plan;
+    NextRowPrefetch prefetch;
+
+    FRAMESCALER_AVX512_VBMI __m512i operator()(int b, std::size_t offset, __m512i picksLow, __m512i picksHigh)
+    {
+        prefetch.upTo(offset + 64 * (2 + WindowStep));
+        const BlendedBlock block = blendBlock<WindowStep>(row + offset, picksLow, picksHigh, plan.weights[b]);
+        return highBytes(block.low, block.high);
+    }
+};
+
+// Two rows' blocks blended across, then down by the weight v.
+template <int WindowStep>
+struct AcrossAndDownBlend {
+    const PlannedRows& rows;
+    const HorizontalPlan& plan;
+    __m512i weight;
+    NextRowPrefetch prefetch[2];
+
+    FRAMESCALER_AVX512_VBMI __m512i operator()(int b, std::size_t offset, __m512i picksLow, __m512i picksHigh)
+    {
+        prefetch[0].upTo(offset + 64 * (2 + WindowStep));
+        prefetch[1].upTo(offset + 64 * (2 + WindowStep));
+        const BlendedBlock top = blendBlock<WindowStep>(rows.row[0] + offset, picksLow, picksHigh, plan.weights[b]);
+        const BlendedBlock bottom =
+            blendBlock<WindowStep>(rows.row[1] + offset, picksLow, picksHigh, plan.weights[b]);
+        return highBytes(blendDown(top.low, bottom.low, weight), blendDown(top.high, bottom.high, weight));
+    }
+};
+
+template <int WindowStep>
+FRAMESCALER_AVX512_VBMI void horizontalBlocks(std::uint32_t* out, const std::uint8_t* srcRow,
+                                              const std::uint8_t* nextRow, const HorizontalPlan& plan)
+{
+    forEachBlock(reinterpret_cast<std::uint8_t*>(out), plan,
+                 AcrossBlend<WindowStep>{srcRow, plan, NextRowPrefetch(nextRow, plan)});
+}
+
+template <int WindowStep>
+FRAMESCALER_AVX512_VBMI void pairBlocks(std::uint8_t* dst, const PlannedRows& rows, int v,
+                                        const HorizontalPlan& plan)
+{
+    forEachBlock(dst, plan,
+                 AcrossAndDownBlend<WindowStep>{rows, plan, _mm512_set1_epi16(static_cast<short>(v)),
+                                                {NextRowPrefetch(rows.next[0], plan), NextRowPrefetch(rows.next[1], plan)}});
+}
+
+using HorizontalBlocks = void(std::uint32_t*, const std::uint8_t*, const std::uint8_t*, const HorizontalPlan&);
+using PairBlocks = void(std::uint8_t*, const PlannedRows&, int, const HorizontalPlan&);
+
+HorizontalBlocks* const kHorizontalBlocks[3] = {horizontalBlocks<0>, horizontalBlocks<1>, horizontalBlocks<2>};
+PairBlocks* const kPairBlocks[3] = {pairBlocks<0>, pairBlocks<1>, pairBlocks<2>};
+
+int plannedOutputs(const HorizontalPlan& plan) { return plan.blocks == 0 ? 0 : (plan.blocks - 1) * 16 + plan.lastOutputs; }
+
+void plannedHorizontal_AVX512_VBMI(std::uint32_t* out, const std::uint8_t* srcRow, const std::uint8_t* nextRow,
+                                   const HorizontalPlan& plan)
+{
+    if (plan.blocks > 0)
+        kHorizontalBlocks[plan.windowStep](out, srcRow, nextRow, plan);
+    if (plan.restCount > 0)
+        horizontal_AVX512(out + plannedOutputs(plan), srcRow, plan.rowWidth, plan.restCount, plan.restPos0,
+                          plan.step);
+}
+
+void plannedPair_AVX512_VBMI(std::uint8_t* dst, const PlannedRows& rows, int v, const HorizontalPlan& plan)
+{
+    if (plan.blocks > 0)
+        kPairBlocks[plan.windowStep](dst, rows, v, plan);
+    // The rest through the plain kernels, a few pixels at a time on the stack.
+    constexpr int kChunk = 64;
+    alignas(64) std::uint32_t top[kChunk];
+    alignas(64) std::uint32_t bottom[kChunk];
+    std::uint8_t* rest = dst + std::size_t(plannedOutputs(plan)) * 4;
+    for (int done = 0; done < plan.restCount; done += kChunk) {
+        const int n = std::min(kChunk, plan.restCount - done);
+        const auto position = static_cast<std::int32_t>(plan.restPos0 + std::int64_t{done} * plan.step);
+        horizontal_AVX512(top, rows.row[0], plan.rowWidth, n, position, plan.step);
+        horizontal_AVX512(bottom, rows.row[1], plan.rowWidth, n, position, plan.step);
+        vertical_AVX512(rest + std::size_t(done) * 4, top, bottom, n, v, false);
+    }
+}
+
 } // namespace
 
-const BilinearKernels kBilinear_AVX512{"AVX-512", horizontal_AVX512, vertical_AVX512, finish_AVX512};
+const BilinearKernels kBilinear_AVX512{"AVX-512", horizontal_AVX512, vertical_AVX512, finish_AVX512, nullptr,
+                                       nullptr, nullptr};
+const BilinearKernels kBilinear_AVX512_VBMI{"AVX-512 VBMI", horizontal_AVX512, vertical_AVX512, finish_AVX512,
+                                            plan_AVX512_VBMI, plannedHorizontal_AVX512_VBMI,
+                                            plannedPair_AVX512_VBMI};
 
 } // namespace framescaler
 

@@ -7,9 +7,6 @@ namespace framescaler {
 
 namespace {
 
-// Columns are processed in strips so that two blended source rows fit on the stack: no
-// allocation per call, and a 4K-wide picture is still one strip.
-constexpr int kStripPixels = 4096;
 constexpr std::uint32_t kColourBytes = 0x00FFFFFFu;
 
 // Destination index i samples the source at offset + i * step (16.16): its centre mapped into
@@ -69,32 +66,75 @@ struct BilinearGeometry {
     Span innerColumns;
 };
 
-// Blends destination columns [c0, c1) of source row k horizontally into out. A row outside the
-// source reads the nearest edge row with byte 3 cleared in both neighbours, hence in the blend.
-void blendSourceRow(std::uint32_t* out, const SourcePicture& src, std::int64_t k,
-                    const BilinearGeometry& g, int c0, int c1, const BilinearKernels& kernels)
+// Destination columns [c0, c1) and, within them, those the kernels blend without the edge rule;
+// the plan is set when the kernel set plans them.
+struct Strip {
+    int c0;
+    int c1;
+    int innerFrom;
+    int innerTo;
+    const HorizontalPlan* plan;
+
+    Strip(const BilinearGeometry& g, int from, int to)
+        : c0(from), c1(to), innerFrom(std::clamp(g.innerColumns.first, from, to)),
+          innerTo(std::clamp(g.innerColumns.end, innerFrom, to)), plan(nullptr)
+    {
+    }
+};
+
+// Blends the strip's columns of source row k horizontally into out. A row outside the source
+// reads the nearest edge row with byte 3 cleared in both neighbours, hence in the blend. `ahead`
+// is how far below k the row the next call blends lies (0: none or the same).
+void blendSourceRow(std::uint32_t* out, const SourcePicture& src, std::int64_t k, std::int64_t ahead,
+                    const BilinearGeometry& g, const Strip& strip, const BilinearKernels& kernels)
 {
     const bool outside = k < 0 || k >= src.height;
     const std::uint8_t* row = src.row(std::clamp<std::int64_t>(k, 0, src.height - 1));
-    const int innerFrom = std::clamp(g.innerColumns.first, c0, c1);
-    const int innerTo = std::clamp(g.innerColumns.end, innerFrom, c1);
-    for (int x = c0; x < innerFrom; ++x)
-        out[x - c0] = horizontalEdgePixel(row, src.width, g.x.position(x));
-    if (innerFrom < innerTo)
-        kernels.horizontal(out + (innerFrom - c0), row, src.width, innerTo - innerFrom,
-                           static_cast<std::int32_t>(g.x.position(innerFrom)), g.x.step);
-    for (int x = innerTo; x < c1; ++x)
-        out[x - c0] = horizontalEdgePixel(row, src.width, g.x.position(x));
+    for (int x = strip.c0; x < strip.innerFrom; ++x)
+        out[x - strip.c0] = horizontalEdgePixel(row, src.width, g.x.position(x));
+    if (strip.plan != nullptr) {
+        const std::int64_t next = k + ahead;
+        const std::uint8_t* nextRow = ahead > 0 && next >= 0 && next < src.height ? src.row(next) : nullptr;
+        kernels.plannedHorizontal(out + (strip.innerFrom - strip.c0), row, nextRow, *strip.plan);
+    } else if (strip.innerFrom < strip.innerTo) {
+        kernels.horizontal(out + (strip.innerFrom - strip.c0), row, src.width, strip.innerTo - strip.innerFrom,
+                           static_cast<std::int32_t>(g.x.position(strip.innerFrom)), g.x.step);
+    }
+    for (int x = strip.innerTo; x < strip.c1; ++x)
+        out[x - strip.c0] = horizontalEdgePixel(row, src.width, g.x.position(x));
     if (outside)
-        for (int i = 0; i < c1 - c0; ++i)
+        for (int i = 0; i < strip.c1 - strip.c0; ++i)
             out[i] &= kColourBytes;
+}
+
+// Rows k and k + 1, both inside the source, blended across and down by v straight into out: for
+// reductions whose destination rows share no source row.
+void blendRowPair(std::uint8_t* out, const SourcePicture& src, std::int64_t k, std::int64_t ahead, int v,
+                  const BilinearGeometry& g, const Strip& strip, const BilinearKernels& kernels)
+{
+    PlannedRows rows{};
+    for (int r = 0; r < 2; ++r) {
+        rows.row[r] = src.row(k + r);
+        const std::int64_t next = k + r + ahead;
+        rows.next[r] = ahead > 0 && next < src.height ? src.row(next) : nullptr;
+    }
+    const auto edgePixel = [&](int x) {
+        const std::int64_t position = g.x.position(x);
+        return blendBytes(horizontalEdgePixel(rows.row[0], src.width, position),
+                          horizontalEdgePixel(rows.row[1], src.width, position), static_cast<std::uint32_t>(v));
+    };
+    for (int x = strip.c0; x < strip.innerFrom; ++x)
+        storePixel(out + std::size_t(x - strip.c0) * 4, edgePixel(x));
+    kernels.plannedPair(out + std::size_t(strip.innerFrom - strip.c0) * 4, rows, v, *strip.plan);
+    for (int x = strip.innerTo; x < strip.c1; ++x)
+        storePixel(out + std::size_t(x - strip.c0) * 4, edgePixel(x));
 }
 
 // Two blended source rows, kept while consecutive destination rows use them again.
 class BlendedRowCache {
 public:
-    std::uint32_t* fetch(std::int64_t k, int keepSlot, const SourcePicture& src,
-                         const BilinearGeometry& g, int c0, int c1, const BilinearKernels& kernels)
+    std::uint32_t* fetch(std::int64_t k, int keepSlot, std::int64_t ahead, const SourcePicture& src,
+                         const BilinearGeometry& g, const Strip& strip, const BilinearKernels& kernels)
     {
         const int held = slotOf(k);
         if (held >= 0)
@@ -102,7 +142,7 @@ public:
         int slot = keepSlot == 0 ? 1 : 0;
         if (keepSlot < 0)
             slot = keys_[0] <= keys_[1] ? 0 : 1;
-        blendSourceRow(rows_[slot], src, k, g, c0, c1, kernels);
+        blendSourceRow(rows_[slot], src, k, ahead, g, strip, kernels);
         keys_[slot] = k;
         return rows_[slot];
     }
@@ -157,32 +197,45 @@ void zoomBilinear(const DestPicture& dst, const SourcePicture& src, const Biline
     const bool rowsNotShared = g.y.step >= 2 * 65536 && !stream;
 
     BlendedRowCache cache;
+    HorizontalPlan plan;
     for (int c0 = 0; c0 < dst.width; c0 += kStripPixels) {
-        const int c1 = std::min(c0 + kStripPixels, dst.width);
+        Strip strip(g, c0, std::min(c0 + kStripPixels, dst.width));
+        if (kernels.plan != nullptr && strip.innerFrom < strip.innerTo) {
+            kernels.plan(plan, src.width, strip.innerTo - strip.innerFrom,
+                         static_cast<std::int32_t>(g.x.position(strip.innerFrom)), g.x.step);
+            strip.plan = &plan;
+        }
+        const int width = strip.c1 - strip.c0;
         cache.clear();
         for (int y = 0; y < dst.height; ++y) {
             const std::int64_t position = g.y.position(y);
             const std::int64_t k = position >> 16;
+            const std::int64_t ahead = y + 1 < dst.height ? (g.y.position(y + 1) >> 16) - k : 0;
             const int v = static_cast<int>((position >> 8) & 255);
             std::uint8_t* out = dst.row(y) + std::size_t(c0) * 4;
+            if (v != 0 && rowsNotShared && strip.plan != nullptr && kernels.plannedPair != nullptr && k >= 0 && k + 1 < src.height) {
+                blendRowPair(out, src, k, ahead, v, g, strip, kernels);
+                continue;
+            }
             if (v == 0 && rowsNotShared && (reinterpret_cast<std::uintptr_t>(out) & 3) == 0) {
-                blendSourceRow(reinterpret_cast<std::uint32_t*>(out), src, k, g, c0, c1, kernels);
+                blendSourceRow(reinterpret_cast<std::uint32_t*>(out), src, k, ahead, g, strip, kernels);
                 continue;
             }
             const std::uint32_t* r0 =
-                cache.fetch(k, v != 0 ? cache.slotOf(k + 1) : -1, src, g, c0, c1, kernels);
+                cache.fetch(k, v != 0 ? cache.slotOf(k + 1) : -1, ahead, src, g, strip, kernels);
             if (v == 0 && !stream) {
-                std::memcpy(out, r0, std::size_t(c1 - c0) * 4); // weight 0 gives r0 exactly
+                std::memcpy(out, r0, std::size_t(width) * 4); // weight 0 gives r0 exactly
                 continue;
             }
             const std::uint32_t* r1 =
-                v != 0 ? cache.fetch(k + 1, cache.slotOf(k), src, g, c0, c1, kernels) : nullptr;
-            kernels.vertical(out, r0, r1, c1 - c0, v, stream);
+                v != 0 ? cache.fetch(k + 1, cache.slotOf(k), ahead, src, g, strip, kernels) : nullptr;
+            kernels.vertical(out, r0, r1, width, v, stream);
         }
     }
     kernels.finish();
 }
 
-const BilinearKernels kBilinear_C{"C", horizontal_C, vertical_C, finish_C};
+const BilinearKernels kBilinear_C{"C", horizontal_C, vertical_C, finish_C, nullptr, nullptr,
+                                     nullptr};
 
 } // namespace framescaler

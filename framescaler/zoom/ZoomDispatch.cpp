@@ -23,10 +23,21 @@ bool cpuHasAvx512()
 #endif
 }
 
+bool cpuHasAvx512Vbmi()
+{
+#if defined(__x86_64__)
+    return cpuHasAvx512() && __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
+}
+
 const KernelChoice& bestKernels()
 {
     static const KernelChoice choice = [] {
 #if defined(__x86_64__) || defined(__i386__)
+        if (cpuHasAvx2() && cpuHasAvx512Vbmi())
+            return KernelChoice{&kNearest_AVX2, &kBilinear_AVX512_VBMI};
         if (cpuHasAvx2() && cpuHasAvx512())
             return KernelChoice{&kNearest_AVX2, &kBilinear_AVX512};
         if (cpuHasAvx2())

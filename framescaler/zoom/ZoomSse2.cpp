@@ -118,7 +118,8 @@ void vertical_SSE2(std::uint8_t* dst, const std::uint32_t* r0, const std::uint32
 } // namespace
 
 const NearestKernels kNearest_SSE2{"SSE2", nearestRow_SSE2, finish_SSE2};
-const BilinearKernels kBilinear_SSE2{"SSE2", horizontal_SSE2, vertical_SSE2, finish_SSE2};
+const BilinearKernels kBilinear_SSE2{"SSE2", horizontal_SSE2, vertical_SSE2, finish_SSE2, nullptr, nullptr,
+                                     nullptr};
 
 } // namespace framescaler
 

@@ -92,6 +92,8 @@ std::vector<Variant> variants()
         all.push_back(kernelVariant(framescaler::kNearest_AVX2, framescaler::kBilinear_AVX2));
     if (framescaler::cpuHasAvx512())
         all.push_back(kernelVariant(framescaler::kNearest_AVX2, framescaler::kBilinear_AVX512));
+    if (framescaler::cpuHasAvx512Vbmi())
+        all.push_back(kernelVariant(framescaler::kNearest_AVX2, framescaler::kBilinear_AVX512_VBMI));
 #endif
     return all;
 }
@@ -167,6 +169,12 @@ TEST(PicZoom, AllPathsMatchTheReferenceOnVideoAndExtremeSizes)
     const Case cases[] = {
         {1280, 720, 1920, 1080}, // enlargement of a whole frame; destination written past the cache
         {1920, 1080, 640, 360},  // 3:1 reduction
+        {1920, 1080, 960, 540},  // 2:1
+        {1000, 9, 250, 5},       // 4:1, windows a block apart
+        {999, 7, 400, 5},        // 2.5:1, every block picking differently
+        {1000, 9, 230, 5},       // 4.35:1, beyond what a window holds
+        {960, 5, 1920, 4},       // 1:2
+        {77, 3, 19, 2},          // 4:1 on a row that ends inside the first block
         {640, 480, 1024, 768},
         {300, 2, 5000, 3},       // wider than one strip of blended rows
         {1, 1, 9000, 2},         // every pixel by the edge rule
@@ -205,6 +213,34 @@ TEST(PicZoom, EnlargementPastTheLastColumnAndRowReadsNothingBeyondTheSource)
             std::fill(storage.begin(), storage.end(), 0xDEADBEEFu);
             variant.bilinear(dstRef, src.ref());
             EXPECT_EQ(dst[last] & 0x00FFFFFFu, 3u);
+        }
+    }
+}
+
+TEST(PicZoom, ReductionsReadNothingPastTheSourcesLastPixel)
+{
+    // The last row of each source ends at a guard page: reading its windows past the row's end
+    // faults. The plain kernels give the expected bytes.
+    struct Case {
+        int srcW, srcH, dstW, dstH;
+    };
+    const Case cases[] = {{1920, 6, 640, 2}, {96, 4, 48, 2}, {1000, 8, 250, 2}, {999, 5, 400, 2}, {333, 3, 100, 1}};
+    for (const Case& c : cases) {
+        PageGuardedPicture src(c.srcW, c.srcH);
+        ASSERT_TRUE(src.valid());
+        std::mt19937 random(std::uint32_t(c.srcW));
+        for (int y = 0; y < c.srcH; ++y)
+            for (int x = 0; x < c.srcW; ++x)
+                src.row(y)[x] = std::uint32_t(random());
+        std::vector<std::uint32_t> expected(std::size_t(c.dstW) * c.dstH);
+        const PixelBufferRef expectedRef{expected.data(), c.dstW * 4, c.dstW, c.dstH};
+        framescaler::zoomBilinear(destView(expectedRef), sourceView(src.ref()), framescaler::kBilinear_C);
+        for (const Variant& variant : variants()) {
+            SCOPED_TRACE(variant.name + ": " + std::to_string(c.srcW) + " -> " + std::to_string(c.dstW));
+            std::vector<std::uint32_t> actual(expected.size());
+            const PixelBufferRef actualRef{actual.data(), c.dstW * 4, c.dstW, c.dstH};
+            variant.bilinear(actualRef, src.ref());
+            EXPECT_EQ(actual, expected);
         }
     }
 }
