@@ -87,6 +87,8 @@ inline constexpr int kStripPixels = 2048;
 struct alignas(64) HorizontalPlan {
     std::uint8_t picks[kStripPixels / 16][2][64];
     std::uint8_t weights[kStripPixels / 16][2][64];
+    // Whether block b weighs differently from block b - 1.
+    bool newWeights[kStripPixels / 16];
     int blocks;
     std::int32_t start;
     std::int32_t step;

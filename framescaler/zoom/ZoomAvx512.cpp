@@ -9,6 +9,7 @@
 // its flow analysis reports as maybe-uninitialized once they are inlined.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <algorithm>
+#include <cstdint>
 #include <immintrin.h>
 
 #define FRAMESCALER_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
@@ -234,6 +235,8 @@ void plan_AVX512_VBMI(HorizontalPlan& plan, int rowWidth, int count, std::int32_
             break;
         if (plan.samePicksBlocks == blocks && std::memcmp(plan.picks[blocks], plan.picks[0], sizeof plan.picks[0]) == 0)
             ++plan.samePicksBlocks;
+        plan.newWeights[blocks] =
+            blocks == 0 || std::memcmp(plan.weights[blocks], plan.weights[blocks - 1], sizeof plan.weights[0]) != 0;
         plan.lastOutputs = outputs;
         planned += outputs;
     }
@@ -249,15 +252,20 @@ void plan_AVX512_VBMI(HorizontalPlan& plan, int rowWidth, int count, std::int32_
 // Eight outputs as 16-bit channels scaled by 256. Each word gets its channel's left and right
 // neighbour bytes (a, b); with the bytes offset to signed, (255 - u) * (a - 128) + u * (b - 128)
 // fits a signed word, and adding a + 255 * 128 back gives exactly a * (256 - u) + b * u.
-FRAMESCALER_AVX512_VBMI inline __m512i blendGroup(__m512i lower, __m512i upper, __m512i picks,
-                                                  const std::uint8_t* weights)
+FRAMESCALER_AVX512_VBMI inline __m512i blendGroup(__m512i lower, __m512i upper, __m512i picks, __m512i weights)
 {
     const __m512i pairs = _mm512_permutex2var_epi8(lower, picks, upper);
     const __m512i centred = _mm512_xor_si512(pairs, _mm512_set1_epi8(-128));
-    const __m512i sum = _mm512_maddubs_epi16(_mm512_load_si512(weights), centred);
+    const __m512i sum = _mm512_maddubs_epi16(weights, centred);
     const __m512i left = _mm512_and_si512(pairs, _mm512_set1_epi16(255));
     return _mm512_add_epi16(_mm512_add_epi16(sum, left), _mm512_set1_epi16(255 * 128));
 }
+
+// A block's picks and weights, for outputs 0-7 and 8-15.
+struct BlockCoefficients {
+    __m512i picks[2];
+    __m512i weights[2];
+};
 
 struct BlendedBlock {
     __m512i low;  // outputs 0-7
@@ -265,18 +273,17 @@ struct BlendedBlock {
 };
 
 template <int WindowStep>
-FRAMESCALER_AVX512_VBMI inline BlendedBlock blendBlock(const std::uint8_t* window, __m512i picksLow,
-                                                       __m512i picksHigh, const std::uint8_t (&weights)[2][64])
+FRAMESCALER_AVX512_VBMI inline BlendedBlock blendBlock(const std::uint8_t* window, const BlockCoefficients& c)
 {
     const __m512i chunk0 = _mm512_loadu_si512(window);
     const __m512i chunk1 = _mm512_loadu_si512(window + 64);
-    const __m512i low = blendGroup(chunk0, chunk1, picksLow, weights[0]);
+    const __m512i low = blendGroup(chunk0, chunk1, c.picks[0], c.weights[0]);
     if constexpr (WindowStep == 0)
-        return {low, blendGroup(chunk0, chunk1, picksHigh, weights[1])};
+        return {low, blendGroup(chunk0, chunk1, c.picks[1], c.weights[1])};
     const __m512i chunk2 = _mm512_loadu_si512(window + 128);
     if constexpr (WindowStep == 1)
-        return {low, blendGroup(chunk1, chunk2, picksHigh, weights[1])};
-    return {low, blendGroup(chunk2, _mm512_loadu_si512(window + 192), picksHigh, weights[1])};
+        return {low, blendGroup(chunk1, chunk2, c.picks[1], c.weights[1])};
+    return {low, blendGroup(chunk2, _mm512_loadu_si512(window + 192), c.picks[1], c.weights[1])};
 }
 
 // The high byte of every word of a, then of b: 16 blended pixels in order.
@@ -307,16 +314,15 @@ inline std::size_t windowOffset(std::int64_t position, const HorizontalPlan& pla
 // asking for the next row's lines while this one is blended hides that.
 class NextRowPrefetch {
 public:
+    // Without a row nothing is asked for: the offset starts past any end.
     NextRowPrefetch(const std::uint8_t* row, const HorizontalPlan& plan)
-        : row_(row), done_(windowOffset(plan.start, plan) & ~std::size_t{63})
+        : row_(row), done_(row != nullptr ? windowOffset(plan.start, plan) & ~std::size_t{63} : SIZE_MAX)
     {
     }
 
     // Asks for the lines up to byte offset `end` from where the last call stopped.
     void upTo(std::size_t end)
     {
-        if (row_ == nullptr)
-            return;
         for (; done_ < end; done_ += 64)
             _mm_prefetch(reinterpret_cast<const char*>(row_ + done_), _MM_HINT_T0);
     }
@@ -326,29 +332,56 @@ private:
     std::size_t done_;
 };
 
-// Runs `blend(b, offset, picksLow, picksHigh)` for every block of the plan, offset being its
-// window's byte offset in the row, with register picks while the blocks pick alike, and stores
-// its 16 pixels at out + 64 * b; the last block's pixels past the plan's outputs are not written.
-// (Window offsets are worked out here rather than loaded: a load per block slows the loop down.)
+FRAMESCALER_AVX512_VBMI inline void loadPicks(BlockCoefficients& c, const HorizontalPlan& plan, int b)
+{
+    c.picks[0] = _mm512_load_si512(plan.picks[b][0]);
+    c.picks[1] = _mm512_load_si512(plan.picks[b][1]);
+}
+
+FRAMESCALER_AVX512_VBMI inline void loadWeights(BlockCoefficients& c, const HorizontalPlan& plan, int b)
+{
+    c.weights[0] = _mm512_load_si512(plan.weights[b][0]);
+    c.weights[1] = _mm512_load_si512(plan.weights[b][1]);
+}
+
+// Runs `blend(offset, coefficients)` for every block of the plan, offset being its window's byte
+// offset in the row, and stores its 16 pixels at out + 64 * b; the last block's pixels past the
+// plan's outputs are not written. While blocks pick alike their picks stay in registers, and
+// weights are loaded only where they change. (Window offsets are worked out here rather than
+// loaded: a load that an address depends on slows the loop down.)
 template <typename Blend>
 FRAMESCALER_AVX512_VBMI inline void forEachBlock(std::uint8_t* out, const HorizontalPlan& plan, Blend&& blend)
 {
-    const __m512i picksLow = _mm512_load_si512(plan.picks[0][0]);
-    const __m512i picksHigh = _mm512_load_si512(plan.picks[0][1]);
-    const int whole = plan.lastOutputs == 16 ? plan.blocks : plan.blocks - 1;
+    BlockCoefficients c;
+    loadPicks(c, plan, 0);
+    loadWeights(c, plan, 0);
+    // Kept in registers: the stores to out could alias the plan as far as the compiler knows.
+    const int blocks = plan.blocks;
+    const int whole = plan.lastOutputs == 16 ? blocks : blocks - 1;
+    const int samePicks = std::min(plan.samePicksBlocks, whole);
+    const std::int64_t maxFirst = plan.maxFirst;
     const std::int64_t blockStep = std::int64_t{plan.step} * 16;
+    const auto offsetAt = [maxFirst](std::int64_t position) {
+        return static_cast<std::size_t>(std::min(position >> 16, maxFirst)) * 4;
+    };
     std::int64_t position = plan.start;
     int b = 0;
-    for (; b < std::min(plan.samePicksBlocks, whole); ++b, position += blockStep)
-        _mm512_storeu_si512(out + std::size_t(b) * 64, blend(b, windowOffset(position, plan), picksLow, picksHigh));
-    for (; b < whole; ++b, position += blockStep)
-        _mm512_storeu_si512(out + std::size_t(b) * 64,
-                            blend(b, windowOffset(position, plan), _mm512_load_si512(plan.picks[b][0]),
-                                  _mm512_load_si512(plan.picks[b][1])));
-    if (b < plan.blocks)
+    for (; b < samePicks; ++b, position += blockStep) {
+        if (plan.newWeights[b])
+            loadWeights(c, plan, b);
+        _mm512_storeu_si512(out + std::size_t(b) * 64, blend(offsetAt(position), c));
+    }
+    for (; b < whole; ++b, position += blockStep) {
+        loadPicks(c, plan, b);
+        loadWeights(c, plan, b);
+        _mm512_storeu_si512(out + std::size_t(b) * 64, blend(offsetAt(position), c));
+    }
+    if (b < blocks) {
+        loadPicks(c, plan, b);
+        loadWeights(c, plan, b);
         _mm512_mask_storeu_epi32(out + std::size_t(b) * 64, static_cast<__mmask16>((1u << plan.lastOutputs) - 1),
-                                 blend(b, windowOffset(position, plan), _mm512_load_si512(plan.picks[b][0]),
-                                       _mm512_load_si512(plan.picks[b][1])));
+                                 blend(offsetAt(position), c));
+    }
 }
 
 // One row's blocks blended across. (Function objects rather than lambdas: a lambda would not
@@ -356,13 +389,12 @@ FRAMESCALER_AVX512_VBMI inline void forEachBlock(std::uint8_t* out, const Horizo
 template <int WindowStep>
 struct AcrossBlend {
     const std::uint8_t* row;
-    const HorizontalPlan& plan;
     NextRowPrefetch prefetch;
 
-    FRAMESCALER_AVX512_VBMI __m512i operator()(int b, std::size_t offset, __m512i picksLow, __m512i picksHigh)
+    FRAMESCALER_AVX512_VBMI __m512i operator()(std::size_t offset, const BlockCoefficients& c)
     {
         prefetch.upTo(offset + 64 * (2 + WindowStep));
-        const BlendedBlock block = blendBlock<WindowStep>(row + offset, picksLow, picksHigh, plan.weights[b]);
+        const BlendedBlock block = blendBlock<WindowStep>(row + offset, c);
         return highBytes(block.low, block.high);
     }
 };
@@ -371,17 +403,15 @@ struct AcrossBlend {
 template <int WindowStep>
 struct AcrossAndDownBlend {
     const PlannedRows& rows;
-    const HorizontalPlan& plan;
     __m512i weight;
     NextRowPrefetch prefetch[2];
 
-    FRAMESCALER_AVX512_VBMI __m512i operator()(int b, std::size_t offset, __m512i picksLow, __m512i picksHigh)
+    FRAMESCALER_AVX512_VBMI __m512i operator()(std::size_t offset, const BlockCoefficients& c)
     {
         prefetch[0].upTo(offset + 64 * (2 + WindowStep));
         prefetch[1].upTo(offset + 64 * (2 + WindowStep));
-        const BlendedBlock top = blendBlock<WindowStep>(rows.row[0] + offset, picksLow, picksHigh, plan.weights[b]);
-        const BlendedBlock bottom =
-            blendBlock<WindowStep>(rows.row[1] + offset, picksLow, picksHigh, plan.weights[b]);
+        const BlendedBlock top = blendBlock<WindowStep>(rows.row[0] + offset, c);
+        const BlendedBlock bottom = blendBlock<WindowStep>(rows.row[1] + offset, c);
         return highBytes(blendDown(top.low, bottom.low, weight), blendDown(top.high, bottom.high, weight));
     }
 };
@@ -391,7 +421,7 @@ FRAMESCALER_AVX512_VBMI void horizontalBlocks(std::uint32_t* out, const std::uin
                                               const std::uint8_t* nextRow, const HorizontalPlan& plan)
 {
     forEachBlock(reinterpret_cast<std::uint8_t*>(out), plan,
-                 AcrossBlend<WindowStep>{srcRow, plan, NextRowPrefetch(nextRow, plan)});
+                 AcrossBlend<WindowStep>{srcRow, NextRowPrefetch(nextRow, plan)});
 }
 
 template <int WindowStep>
@@ -399,7 +429,7 @@ FRAMESCALER_AVX512_VBMI void pairBlocks(std::uint8_t* dst, const PlannedRows& ro
                                         const HorizontalPlan& plan)
 {
     forEachBlock(dst, plan,
-                 AcrossAndDownBlend<WindowStep>{rows, plan, _mm512_set1_epi16(static_cast<short>(v)),
+                 AcrossAndDownBlend<WindowStep>{rows, _mm512_set1_epi16(static_cast<short>(v)),
                                                 {NextRowPrefetch(rows.next[0], plan), NextRowPrefetch(rows.next[1], plan)}});
 }
 
