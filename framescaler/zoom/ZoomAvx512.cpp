@@ -233,16 +233,19 @@ void plan_AVX512_VBMI(HorizontalPlan& plan, int rowWidth, int count, std::int32_
         const int outputs = std::min(16, count - planned);
         if (!planBlock(plan, blocks, outputs))
             break;
-        if (plan.samePicksBlocks == blocks && std::memcmp(plan.picks[blocks], plan.picks[0], sizeof plan.picks[0]) == 0)
+        const bool samePicks = std::memcmp(plan.picks[blocks], plan.picks[0], sizeof plan.picks[0]) == 0;
+        if (samePicks && plan.samePicksBlocks == blocks) {
             ++plan.samePicksBlocks;
+        } else if (step < 2 * 65536 && planned + outputs < count) {
+            // Picks loaded per block only beat the plain kernel where it needs more than one table.
+            blocks = planned = 0;
+            break;
+        }
         plan.newWeights[blocks] =
             blocks == 0 || std::memcmp(plan.weights[blocks], plan.weights[blocks - 1], sizeof plan.weights[0]) != 0;
         plan.lastOutputs = outputs;
         planned += outputs;
     }
-    // Picks loaded per block only beat the plain kernel where it needs more than one table.
-    if (step < 2 * 65536 && plan.samePicksBlocks + 1 < blocks)
-        blocks = planned = 0;
     plan.blocks = blocks;
     plan.rowWidth = rowWidth;
     plan.restCount = count - planned;
@@ -428,9 +431,10 @@ template <int WindowStep>
 FRAMESCALER_AVX512_VBMI void pairBlocks(std::uint8_t* dst, const PlannedRows& rows, int v,
                                         const HorizontalPlan& plan)
 {
+    const __m512i weight = _mm512_set1_epi16(static_cast<short>(v));
     forEachBlock(dst, plan,
-                 AcrossAndDownBlend<WindowStep>{rows, _mm512_set1_epi16(static_cast<short>(v)),
-                                                {NextRowPrefetch(rows.next[0], plan), NextRowPrefetch(rows.next[1], plan)}});
+                 AcrossAndDownBlend<WindowStep>{
+                     rows, weight, {NextRowPrefetch(rows.next[0], plan), NextRowPrefetch(rows.next[1], plan)}});
 }
 
 using HorizontalBlocks = void(std::uint32_t*, const std::uint8_t*, const std::uint8_t*, const HorizontalPlan&);
@@ -439,7 +443,10 @@ using PairBlocks = void(std::uint8_t*, const PlannedRows&, int, const Horizontal
 HorizontalBlocks* const kHorizontalBlocks[3] = {horizontalBlocks<0>, horizontalBlocks<1>, horizontalBlocks<2>};
 PairBlocks* const kPairBlocks[3] = {pairBlocks<0>, pairBlocks<1>, pairBlocks<2>};
 
-int plannedOutputs(const HorizontalPlan& plan) { return plan.blocks == 0 ? 0 : (plan.blocks - 1) * 16 + plan.lastOutputs; }
+int plannedOutputs(const HorizontalPlan& plan)
+{
+    return plan.blocks == 0 ? 0 : (plan.blocks - 1) * 16 + plan.lastOutputs;
+}
 
 void plannedHorizontal_AVX512_VBMI(std::uint32_t* out, const std::uint8_t* srcRow, const std::uint8_t* nextRow,
                                    const HorizontalPlan& plan)

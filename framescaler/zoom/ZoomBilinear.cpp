@@ -213,7 +213,7 @@ void zoomBilinear(const DestPicture& dst, const SourcePicture& src, const Biline
             const std::int64_t ahead = y + 1 < dst.height ? (g.y.position(y + 1) >> 16) - k : 0;
             const int v = static_cast<int>((position >> 8) & 255);
             std::uint8_t* out = dst.row(y) + std::size_t(c0) * 4;
-            if (v != 0 && rowsNotShared && strip.plan != nullptr && kernels.plannedPair != nullptr && k >= 0 && k + 1 < src.height) {
+            if (v != 0 && rowsNotShared && strip.plan != nullptr && k >= 0 && k + 1 < src.height) {
                 blendRowPair(out, src, k, ahead, v, g, strip, kernels);
                 continue;
             }

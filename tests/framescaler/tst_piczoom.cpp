@@ -170,6 +170,7 @@ TEST(PicZoom, AllPathsMatchTheReferenceOnVideoAndExtremeSizes)
         {1280, 720, 1920, 1080}, // enlargement of a whole frame; destination written past the cache
         {1920, 1080, 640, 360},  // 3:1 reduction
         {1920, 1080, 960, 540},  // 2:1
+        {300, 4, 200, 3},        // 3:2, both halves of a block from one window
         {1000, 9, 250, 5},       // 4:1, windows a block apart
         {999, 7, 400, 5},        // 2.5:1, every block picking differently
         {1000, 9, 230, 5},       // 4.35:1, beyond what a window holds
