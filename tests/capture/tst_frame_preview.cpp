@@ -144,6 +144,8 @@ struct Rig {
         });
     }
     ~Rig() {
+        // The preview's handler writes into `frame`, which goes before `preview` does.
+        preview.StopPreview();
         for (SolidSource *source : {&camera1, &camera2, &slides, &board}) source->Stop();
     }
     // Waits for a few frames composed after now, then returns the last one.
