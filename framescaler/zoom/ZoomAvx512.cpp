@@ -125,6 +125,36 @@ FRAMESCALER_AVX512 int horizontalEight(std::uint32_t* out, const std::uint8_t* s
     return i;
 }
 
+// 8 outputs at a time for any step, each output's two neighbours gathered as one 8-byte pair.
+FRAMESCALER_AVX512 int horizontalGathered(std::uint32_t* out, const std::uint8_t* srcRow, int i, int count,
+                                          std::int32_t& position, std::int32_t step)
+{
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i pos = _mm256_add_epi32(_mm256_set1_epi32(position), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(step)));
+    const __m256i advance = _mm256_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(step) * 8u));
+    // Per output: the channels of its left and right neighbour side by side, and the weight u
+    // spread over the eight bytes, to become (255 - u, u) in every channel's word.
+    const __m512i interleave =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15));
+    const __m512i spreadWeight = _mm512_broadcast_i32x4(_mm_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8));
+    const __m512i complementEven = _mm512_set1_epi16(255);
+    for (; i + 8 <= count; i += 8) {
+        const __m512i pairs = _mm512_shuffle_epi8(
+            _mm512_i32gather_epi64(_mm256_srli_epi32(pos, 16), reinterpret_cast<const long long*>(srcRow), 4),
+            interleave);
+        const __m512i u = _mm512_cvtepu32_epi64(_mm256_and_si256(_mm256_srli_epi32(pos, 8), _mm256_set1_epi32(255)));
+        const __m512i weights = _mm512_xor_si512(_mm512_shuffle_epi8(u, spreadWeight), complementEven);
+        // (255 - u) * (a - 128) + u * (b - 128) + a + 255 * 128 = a * (256 - u) + b * u.
+        const __m512i sum = _mm512_maddubs_epi16(weights, _mm512_xor_si512(pairs, _mm512_set1_epi8(-128)));
+        const __m512i blended = _mm512_add_epi16(_mm512_add_epi16(sum, _mm512_and_si512(pairs, complementEven)),
+                                                 _mm512_set1_epi16(255 * 128));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm512_cvtepi16_epi8(_mm512_srli_epi16(blended, 8)));
+        pos = _mm256_add_epi32(pos, advance);
+    }
+    position = _mm256_cvtsi256_si32(pos);
+    return i;
+}
+
 FRAMESCALER_AVX512 void horizontal_AVX512(std::uint32_t* out, const std::uint8_t* srcRow, int rowWidth,
                                           int count, std::int32_t pos0, std::int32_t step)
 {
@@ -141,7 +171,8 @@ FRAMESCALER_AVX512 void horizontal_AVX512(std::uint32_t* out, const std::uint8_t
         i = horizontalSixteen<2>(out, srcRow, i, count, position, step, width);
     else if (spanOfEight <= 32)
         i = horizontalEight(out, srcRow, i, count, position, step, width);
-    // Wider steps, and the last pixels whose loads would pass the row's end.
+    // Wider steps, and the last pixels whose window loads would pass the row's end.
+    i = horizontalGathered(out, srcRow, i, count, position, step);
     for (; i < count; ++i) {
         const std::uint8_t* pair = srcRow + std::size_t(position >> 16) * 4;
         out[i] = blendBytes(loadPixel(pair), loadPixel(pair + 4), static_cast<std::uint32_t>((position >> 8) & 255));

@@ -203,7 +203,8 @@ void zoomBilinear(const DestPicture& dst, const SourcePicture& src, const Biline
         if (kernels.plan != nullptr && strip.innerFrom < strip.innerTo) {
             kernels.plan(plan, src.width, strip.innerTo - strip.innerFrom,
                          static_cast<std::int32_t>(g.x.position(strip.innerFrom)), g.x.step);
-            strip.plan = &plan;
+            if (plan.blocks > 0)
+                strip.plan = &plan;
         }
         const int width = strip.c1 - strip.c0;
         cache.clear();

@@ -174,6 +174,7 @@ TEST(PicZoom, AllPathsMatchTheReferenceOnVideoAndExtremeSizes)
         {1000, 9, 250, 5},       // 4:1, windows a block apart
         {999, 7, 400, 5},        // 2.5:1, every block picking differently
         {1000, 9, 230, 5},       // 4.35:1, beyond what a window holds
+        {600, 7, 100, 3},        // 6:1, neighbours gathered
         {960, 5, 1920, 4},       // 1:2
         {77, 3, 19, 2},          // 4:1 on a row that ends inside the first block
         {640, 480, 1024, 768},
