@@ -125,6 +125,17 @@ FRAMESCALER_AVX512 int horizontalEight(std::uint32_t* out, const std::uint8_t* s
     return i;
 }
 
+// Each word of `pairs` holds one channel's left and right neighbour bytes (a, b), the same word of
+// `weights` 255 - u and u. With the bytes offset to signed, (255 - u) * (a - 128) + u * (b - 128)
+// fits a signed word, and adding a + 255 * 128 back gives exactly a * (256 - u) + b * u: the
+// blended byte in each word's high half.
+FRAMESCALER_AVX512 inline __m512i blendPairs(__m512i pairs, __m512i weights)
+{
+    const __m512i sum = _mm512_maddubs_epi16(weights, _mm512_xor_si512(pairs, _mm512_set1_epi8(-128)));
+    const __m512i left = _mm512_and_si512(pairs, _mm512_set1_epi16(255));
+    return _mm512_add_epi16(_mm512_add_epi16(sum, left), _mm512_set1_epi16(255 * 128));
+}
+
 // 8 outputs at a time for any step, each output's two neighbours gathered as one 8-byte pair.
 FRAMESCALER_AVX512 int horizontalGathered(std::uint32_t* out, const std::uint8_t* srcRow, int i, int count,
                                           std::int32_t& position, std::int32_t step)
@@ -144,10 +155,7 @@ FRAMESCALER_AVX512 int horizontalGathered(std::uint32_t* out, const std::uint8_t
             interleave);
         const __m512i u = _mm512_cvtepu32_epi64(_mm256_and_si256(_mm256_srli_epi32(pos, 8), _mm256_set1_epi32(255)));
         const __m512i weights = _mm512_xor_si512(_mm512_shuffle_epi8(u, spreadWeight), complementEven);
-        // (255 - u) * (a - 128) + u * (b - 128) + a + 255 * 128 = a * (256 - u) + b * u.
-        const __m512i sum = _mm512_maddubs_epi16(weights, _mm512_xor_si512(pairs, _mm512_set1_epi8(-128)));
-        const __m512i blended = _mm512_add_epi16(_mm512_add_epi16(sum, _mm512_and_si512(pairs, complementEven)),
-                                                 _mm512_set1_epi16(255 * 128));
+        const __m512i blended = blendPairs(pairs, weights);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm512_cvtepi16_epi8(_mm512_srli_epi16(blended, 8)));
         pos = _mm256_add_epi32(pos, advance);
     }
@@ -283,16 +291,10 @@ void plan_AVX512_VBMI(HorizontalPlan& plan, int rowWidth, int count, std::int32_
     plan.restPos0 = static_cast<std::int32_t>(pos0 + std::int64_t{planned} * step);
 }
 
-// Eight outputs as 16-bit channels scaled by 256. Each word gets its channel's left and right
-// neighbour bytes (a, b); with the bytes offset to signed, (255 - u) * (a - 128) + u * (b - 128)
-// fits a signed word, and adding a + 255 * 128 back gives exactly a * (256 - u) + b * u.
+// Eight outputs as 16-bit channels scaled by 256, picked from a window.
 FRAMESCALER_AVX512_VBMI inline __m512i blendGroup(__m512i lower, __m512i upper, __m512i picks, __m512i weights)
 {
-    const __m512i pairs = _mm512_permutex2var_epi8(lower, picks, upper);
-    const __m512i centred = _mm512_xor_si512(pairs, _mm512_set1_epi8(-128));
-    const __m512i sum = _mm512_maddubs_epi16(weights, centred);
-    const __m512i left = _mm512_and_si512(pairs, _mm512_set1_epi16(255));
-    return _mm512_add_epi16(_mm512_add_epi16(sum, left), _mm512_set1_epi16(255 * 128));
+    return blendPairs(_mm512_permutex2var_epi8(lower, picks, upper), weights);
 }
 
 // A block's picks and weights, for outputs 0-7 and 8-15.
