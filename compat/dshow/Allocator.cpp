@@ -1,7 +1,21 @@
 #include "compat/dshow/Allocator.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+HRESULT RequestAtLeast(IMemAllocator *allocator, ALLOCATOR_PROPERTIES *request, int32_t buffers, int32_t bytes) {
+    if (!allocator || !request)
+        return E_POINTER;
+    request->cBuffers = std::max(request->cBuffers, buffers);
+    request->cbBuffer = std::max(request->cbBuffer, bytes);
+    request->cbAlign = std::max(request->cbAlign, 1);
+    ALLOCATOR_PROPERTIES actual;
+    const HRESULT hr = allocator->SetProperties(request, &actual);
+    if (FAILED(hr))
+        return hr;
+    return actual.cBuffers < 1 || actual.cbBuffer < bytes ? E_FAIL : S_OK;
+}
 
 CMediaSample::CMediaSample(CMemAllocator *owner, BYTE *data, LONG bytes)
     : allocator(owner), buffer(data), size(bytes) {}

@@ -11,6 +11,11 @@
 
 class CMemAllocator;
 
+// The body of most DecideBufferSize overrides: raises the request to at least `buffers` buffers
+// of at least `bytes` bytes (alignment at least 1), sets it, and fails with E_FAIL when the
+// allocator grants less.
+HRESULT RequestAtLeast(IMemAllocator *allocator, ALLOCATOR_PROPERTIES *request, int32_t buffers, int32_t bytes);
+
 // One buffer of an allocator. Releasing the last reference hands it back to its allocator
 // (it is never deleted by its users).
 class CMediaSample final : public IMediaSample {

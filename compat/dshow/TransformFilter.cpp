@@ -202,3 +202,13 @@ HRESULT CTransformFilter::BeginFlush() {
 HRESULT CTransformFilter::EndFlush() {
     return m_pOutput && m_pOutput->IsConnected() ? m_pOutput->DeliverEndFlush() : S_OK;
 }
+
+HRESULT CTransformFilter::OnlyOutputTypeAt(int position, const AM_MEDIA_TYPE *type) const {
+    if (!type)
+        return E_POINTER;
+    if (!InputPin() || !InputPin()->IsConnected())
+        return VFW_E_NOT_CONNECTED;
+    if (position < 0)
+        return E_INVALIDARG;
+    return position > 0 ? VFW_S_NO_MORE_ITEMS : S_OK;
+}

@@ -80,6 +80,9 @@ protected:
     friend class CTransformInputPin;
     // Called when the pins are first needed; override to make pins of derived classes.
     virtual void CreatePins();
+    // The checks of GetMediaType for a filter with one output type, made from the connected
+    // input: S_OK when `position` asks for that type, otherwise what GetMediaType returns.
+    HRESULT OnlyOutputTypeAt(int position, const AM_MEDIA_TYPE *type) const;
 
     CCritSec m_csFilter;   // state lock
     CCritSec m_csReceive;  // held while a sample is processed

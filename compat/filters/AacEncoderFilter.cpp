@@ -76,14 +76,8 @@ HRESULT AacEncoderFilter::SetMediaType(PIN_DIRECTION direction, const AM_MEDIA_T
 
 HRESULT AacEncoderFilter::GetMediaType(int position, AM_MEDIA_TYPE* type)
 {
-    if (!type)
-        return E_POINTER;
-    if (!InputPin()->IsConnected())
-        return VFW_E_NOT_CONNECTED;
-    if (position < 0)
-        return E_INVALIDARG;
-    if (position > 0)
-        return VFW_S_NO_MORE_ITEMS;
+    if (const HRESULT hr = OnlyOutputTypeAt(position, type); hr != S_OK)
+        return hr;
     const WAVEFORMATEX* in = pcmFormatOf(InputPin()->CurrentMediaType());
     if (!in)
         return VFW_E_NOT_CONNECTED;
@@ -126,16 +120,7 @@ HRESULT AacEncoderFilter::CheckTransform(const AM_MEDIA_TYPE* input, const AM_ME
 
 HRESULT AacEncoderFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
-    if (!allocator || !request)
-        return E_POINTER;
-    request->cBuffers = std::max(request->cBuffers, 8);
-    request->cbBuffer = std::max(request->cbBuffer, kMaxFrameBytes);
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    const HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer < kMaxFrameBytes ? E_FAIL : S_OK;
+    return RequestAtLeast(allocator, request, 8, kMaxFrameBytes);
 }
 
 HRESULT AacEncoderFilter::StartStreaming()

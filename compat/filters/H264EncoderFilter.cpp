@@ -84,14 +84,8 @@ HRESULT H264EncoderFilter::CheckInputType(const AM_MEDIA_TYPE* type)
 
 HRESULT H264EncoderFilter::GetMediaType(int position, AM_MEDIA_TYPE* type)
 {
-    if (!type)
-        return E_POINTER;
-    if (!InputPin()->IsConnected())
-        return VFW_E_NOT_CONNECTED;
-    if (position < 0)
-        return E_INVALIDARG;
-    if (position > 0)
-        return VFW_S_NO_MORE_ITEMS;
+    if (const HRESULT hr = OnlyOutputTypeAt(position, type); hr != S_OK)
+        return hr;
     const AM_MEDIA_TYPE& in = InputPin()->CurrentMediaType();
     const auto layout = yuy2LayoutOf(in);
     if (!layout)
@@ -122,21 +116,11 @@ HRESULT H264EncoderFilter::CheckTransform(const AM_MEDIA_TYPE* input, const AM_M
 
 HRESULT H264EncoderFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
-    if (!allocator || !request)
-        return E_POINTER;
     const auto in = yuy2LayoutOf(InputPin()->CurrentMediaType());
     if (!in)
         return VFW_E_NOT_CONNECTED;
     // An access unit never comes near the size of the raw picture it codes.
-    const int size = in->size();
-    request->cBuffers = std::max(request->cBuffers, 1);
-    request->cbBuffer = std::max(request->cbBuffer, size);
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    const HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer < size ? E_FAIL : S_OK;
+    return RequestAtLeast(allocator, request, 1, in->size());
 }
 
 HRESULT H264EncoderFilter::StartStreaming()

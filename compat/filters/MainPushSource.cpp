@@ -42,17 +42,7 @@ HRESULT MainPushStream::CheckMediaType(const AM_MEDIA_TYPE* type)
 
 HRESULT MainPushStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
-    if (!allocator || !request)
-        return E_POINTER;
-    constexpr int kSize = kWidth * kHeight * 2;
-    request->cBuffers = std::max(request->cBuffers, 1);
-    request->cbBuffer = std::max(request->cbBuffer, kSize);
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    const HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer < kSize ? E_FAIL : S_OK;
+    return RequestAtLeast(allocator, request, 1, kWidth * kHeight * 2);
 }
 
 HRESULT MainPushStream::OnThreadCreate()

@@ -128,20 +128,10 @@ HRESULT PanelCaptureStream::CheckMediaType(const AM_MEDIA_TYPE* type)
 
 HRESULT PanelCaptureStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
-    if (!allocator || !request)
-        return E_POINTER;
     const BITMAPINFOHEADER* bmi = CurrentMediaType().BitmapHeader();
     if (!bmi)
         return VFW_E_NOT_CONNECTED;
-    const int size = static_cast<int>(BitmapImageSize(*bmi));
-    request->cBuffers = std::max(request->cBuffers, 1);
-    request->cbBuffer = std::max(request->cbBuffer, size);
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    const HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer < size ? E_FAIL : S_OK;
+    return RequestAtLeast(allocator, request, 1, static_cast<int32_t>(BitmapImageSize(*bmi)));
 }
 
 HRESULT PanelCaptureStream::OnThreadCreate()

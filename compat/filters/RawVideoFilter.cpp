@@ -63,14 +63,8 @@ HRESULT RawVideoFilter::CheckInputType(const AM_MEDIA_TYPE* type)
 
 HRESULT RawVideoFilter::GetMediaType(int position, AM_MEDIA_TYPE* type)
 {
-    if (!type)
-        return E_POINTER;
-    if (!InputPin()->IsConnected())
-        return VFW_E_NOT_CONNECTED;
-    if (position < 0)
-        return E_INVALIDARG;
-    if (position > 0)
-        return VFW_S_NO_MORE_ITEMS;
+    if (const HRESULT hr = OnlyOutputTypeAt(position, type); hr != S_OK)
+        return hr;
     const AM_MEDIA_TYPE& in = InputPin()->CurrentMediaType();
     const auto layout = pictureLayoutOf(in);
     if (!layout)
@@ -93,19 +87,10 @@ HRESULT RawVideoFilter::CheckTransform(const AM_MEDIA_TYPE* input, const AM_MEDI
 
 HRESULT RawVideoFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
-    if (!allocator || !request)
-        return E_POINTER;
     const auto out = pictureLayoutOf(OutputPin()->CurrentMediaType());
     if (!out)
         return VFW_E_NOT_CONNECTED;
-    request->cBuffers = std::max(request->cBuffers, 1);
-    request->cbBuffer = std::max(request->cbBuffer, out->size());
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    const HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer < out->size() ? E_FAIL : S_OK;
+    return RequestAtLeast(allocator, request, 1, out->size());
 }
 
 HRESULT RawVideoFilter::Transform(IMediaSample* input, IMediaSample* output)

@@ -87,18 +87,8 @@ HRESULT SwitcherOutputPin::GetMediaType(int position, AM_MEDIA_TYPE* type)
 
 HRESULT SwitcherOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
-    if (!allocator || !request)
-        return E_POINTER;
     const auto& c = switcher_->compositor();
-    const int size = c.outputStride() * c.outputHeight();
-    request->cBuffers = std::max(request->cBuffers, 1);
-    request->cbBuffer = std::max(request->cbBuffer, size);
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    const HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer < size ? E_FAIL : S_OK;
+    return RequestAtLeast(allocator, request, 1, c.outputStride() * c.outputHeight());
 }
 
 HRESULT SwitcherOutputPin::Active()

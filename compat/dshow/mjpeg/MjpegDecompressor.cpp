@@ -117,16 +117,7 @@ HRESULT MjpegDecompressor::SetMediaType(PIN_DIRECTION direction, const AM_MEDIA_
 }
 
 HRESULT MjpegDecompressor::DecideBufferSize(IMemAllocator *allocator, ALLOCATOR_PROPERTIES *request) {
-    if (!allocator || !request)
-        return E_POINTER;
-    request->cBuffers = std::max(request->cBuffers, 1);
-    request->cbBuffer = std::max<int32_t>(request->cbBuffer, static_cast<int32_t>(output_.imageSize));
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer >= static_cast<int32_t>(output_.imageSize) ? S_OK : E_FAIL;
+    return RequestAtLeast(allocator, request, 1, static_cast<int32_t>(output_.imageSize));
 }
 
 HRESULT MjpegDecompressor::Transform(IMediaSample *input, IMediaSample *output) {

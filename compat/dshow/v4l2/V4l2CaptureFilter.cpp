@@ -109,18 +109,10 @@ HRESULT V4l2CapturePin::SetMediaType(const AM_MEDIA_TYPE *type) {
 }
 
 HRESULT V4l2CapturePin::DecideBufferSize(IMemAllocator *allocator, ALLOCATOR_PROPERTIES *request) {
-    if (!allocator || !request)
-        return E_POINTER;
     const Selection selection = CurrentSelection();
     AM_MEDIA_TYPE type = TypeOf(selection);
-    request->cBuffers = std::max(request->cBuffers, kSampleBuffers);
-    request->cbBuffer = std::max<int32_t>(request->cbBuffer, static_cast<int32_t>(type.VideoInfo()->bmiHeader.biSizeImage));
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer >= static_cast<int32_t>(type.VideoInfo()->bmiHeader.biSizeImage) ? S_OK : E_FAIL;
+    return RequestAtLeast(allocator, request, kSampleBuffers,
+                          static_cast<int32_t>(type.VideoInfo()->bmiHeader.biSizeImage));
 }
 
 HRESULT V4l2CapturePin::SetFormat(AM_MEDIA_TYPE *type) {
