@@ -4,6 +4,8 @@
 #include "compat/com/HResult.h"
 
 #include <atomic>
+#include <new>
+#include <utility>
 
 // Every interface names its identifier once, through SC_INTERFACE_ID at global scope (not
 // inside a namespace), so that typed helpers (ComPtr::As, CoCreate<T>) find it as IidOf<T>().
@@ -91,15 +93,20 @@ private:
     ULONG AddRef() override { return NonDelegatingAddRef(); }                         \
     ULONG Release() override { return NonDelegatingRelease(); }
 
-// Creates a T (a CUnknown with a default constructor) and returns it as `iid`.
-template <class T>
-HRESULT CreateComObject(REFIID iid, void **object) {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    T *instance = new (std::nothrow) T();
-    if (!instance) return E_OUTOFMEMORY;
+// Hands a new object (no references yet) out as `iid`; without that interface the object goes.
+inline HRESULT HandOutNew(CUnknown *instance, REFIID iid, void **object) {
     instance->NonDelegatingAddRef();
     const HRESULT hr = instance->NonDelegatingQueryInterface(iid, object);
     instance->NonDelegatingRelease();
     return hr;
+}
+
+// Creates a T (a CUnknown) from `args` and returns it as `iid`.
+template <class T, class... Args>
+HRESULT CreateComObject(REFIID iid, void **object, Args &&...args) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    T *instance = new (std::nothrow) T(std::forward<Args>(args)...);
+    if (!instance) return E_OUTOFMEMORY;
+    return HandOutNew(instance, iid, object);
 }

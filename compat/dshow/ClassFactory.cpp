@@ -20,10 +20,11 @@ HRESULT CClassFactory::CreateInstance(IUnknown *outer, REFIID iid, void **object
     CUnknown *instance = m_pTemplate->m_lpfnNew(nullptr, &hr);
     if (!instance) return FAILED(hr) ? hr : E_OUTOFMEMORY;
     if (m_pCount) instance->CountIn(&m_pCount->objects);
-    instance->NonDelegatingAddRef();
-    if (SUCCEEDED(hr)) hr = instance->NonDelegatingQueryInterface(iid, object);
-    instance->NonDelegatingRelease();
-    return hr;
+    if (FAILED(hr)) {
+        delete instance;
+        return hr;
+    }
+    return HandOutNew(instance, iid, object);
 }
 
 HRESULT CClassFactory::LockServer(BOOL lock) {
@@ -78,12 +79,7 @@ HRESULT AMovieDllGetClassObject(const CFactoryTemplate *templates, int count, Li
     if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
     for (int i = 0; i < count; ++i) {
         if (*templates[i].m_ClsID != clsid) continue;
-        auto *factory = new (std::nothrow) CClassFactory(&templates[i], libraryCount);
-        if (!factory) return E_OUTOFMEMORY;
-        factory->NonDelegatingAddRef();
-        const HRESULT hr = factory->NonDelegatingQueryInterface(iid, object);
-        factory->NonDelegatingRelease();
-        return hr;
+        return CreateComObject<CClassFactory>(iid, object, &templates[i], libraryCount);
     }
     return CLASS_E_CLASSNOTAVAILABLE;
 }
@@ -104,10 +100,11 @@ void RegisterBuiltInTemplates(const CFactoryTemplate *templates, int count) {
                 HRESULT hr = S_OK;
                 CUnknown *instance = entry->m_lpfnNew(nullptr, &hr);
                 if (!instance) return FAILED(hr) ? hr : E_OUTOFMEMORY;
-                instance->NonDelegatingAddRef();
-                if (SUCCEEDED(hr)) hr = instance->NonDelegatingQueryInterface(iid, object);
-                instance->NonDelegatingRelease();
-                return hr;
+                if (FAILED(hr)) {
+                    delete instance;
+                    return hr;
+                }
+                return HandOutNew(instance, iid, object);
             });
     }
 }

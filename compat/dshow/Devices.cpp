@@ -93,7 +93,7 @@ public:
         return entry.create(iid, object);
     }
     HRESULT BindToStorage(REFIID iid, void **object) override {
-        return CreateComObjectWith(iid, object);
+        return CreateComObject<DevicePropertyBag>(iid, object, entry);
     }
     HRESULT GetDisplayName(std::string *name) override {
         if (!name) return E_POINTER;
@@ -102,17 +102,6 @@ public:
     }
 
 private:
-    HRESULT CreateComObjectWith(REFIID iid, void **object) {
-        if (!object) return E_POINTER;
-        *object = nullptr;
-        auto *bag = new (std::nothrow) DevicePropertyBag(entry);
-        if (!bag) return E_OUTOFMEMORY;
-        bag->NonDelegatingAddRef();
-        const HRESULT hr = bag->NonDelegatingQueryInterface(iid, object);
-        bag->NonDelegatingRelease();
-        return hr;
-    }
-
     DeviceEntry entry;
 };
 

@@ -7,10 +7,10 @@
 #include "SwitcherFilter.h"
 
 #include "compat/com/ClassRegistry.h"
+#include "compat/com/Unknown.h"
 #include "compat/dshow/Uuids.h"
 
 #include <mutex>
-#include <new>
 
 namespace {
 
@@ -18,18 +18,7 @@ template <class Filter>
 ClassCreator creatorOf()
 {
     return [](IUnknown* outer, REFIID iid, void** object) -> HRESULT {
-        if (!object)
-            return E_POINTER;
-        *object = nullptr;
-        if (outer)
-            return CLASS_E_NOAGGREGATION;
-        CUnknown* instance = new (std::nothrow) Filter();
-        if (!instance)
-            return E_OUTOFMEMORY;
-        instance->NonDelegatingAddRef();
-        const HRESULT hr = instance->NonDelegatingQueryInterface(iid, object);
-        instance->NonDelegatingRelease();
-        return hr;
+        return outer ? CLASS_E_NOAGGREGATION : CreateComObject<Filter>(iid, object);
     };
 }
 

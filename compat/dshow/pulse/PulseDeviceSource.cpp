@@ -29,10 +29,7 @@ std::vector<DeviceEntry> PulseDeviceSource::Devices(REFGUID category) {
             HRESULT hr = PulseCaptureFilter::Create(name, &filter);
             if (FAILED(hr))
                 return hr;
-            filter->NonDelegatingAddRef();
-            hr = filter->NonDelegatingQueryInterface(iid, object);
-            filter->NonDelegatingRelease();
-            return hr;
+            return HandOutNew(filter, iid, object);
         };
         entries.push_back(std::move(entry));
     }

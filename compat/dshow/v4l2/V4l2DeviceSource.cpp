@@ -31,10 +31,7 @@ std::vector<DeviceEntry> V4l2DeviceSource::Devices(REFGUID category) {
             HRESULT hr = V4l2CaptureFilter::Create(io, path, &filter);
             if (FAILED(hr))
                 return hr;
-            filter->NonDelegatingAddRef();
-            hr = filter->NonDelegatingQueryInterface(iid, object);
-            filter->NonDelegatingRelease();
-            return hr;
+            return HandOutNew(filter, iid, object);
         };
         entries.push_back(std::move(entry));
     }
