@@ -217,49 +217,25 @@ void PulseCaptureFilter::Capture(size_t bufferBytes) {
 }
 
 HRESULT PulseCaptureFilter::put_Enable(BOOL enable) {
-    try {
-        client_->setSourceMuted(source_, !enable);
-        return S_OK;
-    } catch (const PulseError &error) {
-        Fail(error.what());
-        return E_FAIL;
-    }
+    return MixerCall([&] { client_->setSourceMuted(source_, !enable); });
 }
 
 HRESULT PulseCaptureFilter::get_Enable(BOOL *enable) {
     if (!enable)
         return E_POINTER;
-    try {
-        *enable = client_->sourceMuted(source_) ? 0 : 1;
-        return S_OK;
-    } catch (const PulseError &error) {
-        Fail(error.what());
-        return E_FAIL;
-    }
+    return MixerCall([&] { *enable = client_->sourceMuted(source_) ? 0 : 1; });
 }
 
 HRESULT PulseCaptureFilter::put_MixLevel(double level) {
     if (!(level >= 0))  // also rejects NaN
         return E_INVALIDARG;
-    try {
-        client_->setSourceVolume(source_, std::min(level, 1.0));
-        return S_OK;
-    } catch (const PulseError &error) {
-        Fail(error.what());
-        return E_FAIL;
-    }
+    return MixerCall([&] { client_->setSourceVolume(source_, std::min(level, 1.0)); });
 }
 
 HRESULT PulseCaptureFilter::get_MixLevel(double *level) {
     if (!level)
         return E_POINTER;
-    try {
-        *level = client_->sourceVolume(source_);
-        return S_OK;
-    } catch (const PulseError &error) {
-        Fail(error.what());
-        return E_FAIL;
-    }
+    return MixerCall([&] { *level = client_->sourceVolume(source_); });
 }
 
 } // namespace sc::pulse

@@ -78,6 +78,17 @@ private:
     void Capture(size_t bufferBytes);
     void EndCapture();
     HRESULT Fail(const std::string &what);
+    // Runs a sound server call for the mixer interface: S_OK, or E_FAIL with the error kept.
+    template <typename Call>
+    HRESULT MixerCall(Call &&call) {
+        try {
+            call();
+            return S_OK;
+        } catch (const PulseError &error) {
+            Fail(error.what());
+            return E_FAIL;
+        }
+    }
 
     CCritSec lock_;
     std::shared_ptr<PulseClient> client_;
