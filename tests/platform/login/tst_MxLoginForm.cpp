@@ -8,6 +8,7 @@
 #include "recording/MainFrm.h"
 
 #include "PlatformStubProcess.h"
+#include "tests/support/LoopbackAddresses.h"
 
 #include <QApplication>
 #include <QDir>
@@ -17,10 +18,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 #include <memory>
 
@@ -41,19 +38,6 @@ int SignInRequests(const PlatformStubProcess &stub)
     for (const auto &entry : stub.Requests())
         count += entry.value("path", "") == SignInPath;
     return count;
-}
-
-std::string ClosedPortUrl()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 }
 
 template <typename Window>
@@ -256,7 +240,7 @@ void tst_MxLoginForm::failureShowsTheHint()
         arguments.push_back(argument.toStdString());
     StartProgram(arguments);
     if (serverDown)
-        SettingIni->BaseUrl = Q(ClosedPortUrl());
+        SettingIni->BaseUrl = Q(sc_test::ClosedPortUrl());
     Type(QStringLiteral("demo"), password);
     auto *button = login->findChild<QPushButton *>(QStringLiteral("btnLogin"));
     QTest::mouseClick(button, Qt::LeftButton);

@@ -3,16 +3,13 @@
 #include "platform/WebUsersData.h"
 
 #include "PlatformStubProcess.h"
+#include "tests/support/LoopbackAddresses.h"
 
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 #include <future>
 #include <thread>
@@ -44,19 +41,6 @@ std::vector<nlohmann::json> RequestsTo(const PlatformStubProcess &stub, const st
     return found;
 }
 
-// A loopback address on which nothing listens.
-std::string ClosedPortUrl()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);  // bound, never listened: connections are refused
-    return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
 
 TEST(SignIn, SendsTheFormAndReadsTheTeacher)
 {
@@ -175,7 +159,7 @@ TEST(SignIn, RefusedConnectionIsRetriedOnceAndLogged)
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     OpenProgramLog(folder.path() + QStringLiteral("/Logs/"), QStringLiteral("log.txt"));
-    const QString address = Q(ClosedPortUrl());
+    const QString address = Q(sc_test::ClosedPortUrl());
     const TTeacherLoginResult result = TWebUsersData().Login(address, Credentials("demo", "demo"));
     CloseProgramLog();
 

@@ -6,13 +6,9 @@
 
 #include "platform/OrinHttpClients.h"
 #include "platform/UrlEncode.h"
+#include "tests/support/LoopbackAddresses.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <future>
 
@@ -260,16 +256,7 @@ TEST(UploadWire, StartFailuresAreReportedWithTheirCause)
 {
     TempFolder folder;
     const std::string file = folder.WriteRandomFile("v.mp4", 100);
-    // A port nobody listens on: bound, then closed.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-    close(fd);
-    const std::string closedUrl = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + Servlet;
+    const std::string closedUrl = sc_test::ClosedPortUrl() + Servlet;
 
     const struct {
         std::string url, file, mention;
