@@ -63,6 +63,15 @@ THttpReplyReader::TState THttpReplyReader::Fail(std::string message)
     return state;
 }
 
+bool THttpReplyReader::TakeBodyBytes()
+{
+    const size_t take = std::min(remaining, pending.size());
+    body.append(pending, 0, take);
+    pending.erase(0, take);
+    remaining -= take;
+    return remaining == 0;
+}
+
 bool THttpReplyReader::TakeLine(std::string &line, size_t maxLength)
 {
     const size_t end = pending.find("\r\n");
@@ -169,16 +178,11 @@ THttpReplyReader::TState THttpReplyReader::Feed(std::string_view bytes)
                 return state;
             break;
         }
-        case TPhase::LengthBody: {
-            const size_t take = std::min(remaining, pending.size());
-            body.append(pending, 0, take);
-            pending.erase(0, take);
-            remaining -= take;
-            if (remaining > 0)
+        case TPhase::LengthBody:
+            if (!TakeBodyBytes())
                 return state;
             phase = TPhase::Done;
             break;
-        }
         case TPhase::ChunkSize: {
             std::string line;
             if (!TakeLine(line, MaxChunkLine)) {
@@ -197,16 +201,11 @@ THttpReplyReader::TState THttpReplyReader::Feed(std::string_view bytes)
             phase = size == 0 ? TPhase::Trailer : TPhase::ChunkData;
             break;
         }
-        case TPhase::ChunkData: {
-            const size_t take = std::min(remaining, pending.size());
-            body.append(pending, 0, take);
-            pending.erase(0, take);
-            remaining -= take;
-            if (remaining > 0)
+        case TPhase::ChunkData:
+            if (!TakeBodyBytes())
                 return state;
             phase = TPhase::ChunkDataEnd;
             break;
-        }
         case TPhase::ChunkDataEnd:
             if (pending.size() < 2)
                 return state;

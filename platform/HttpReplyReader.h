@@ -40,6 +40,8 @@ private:
     TState Fail(std::string message);
     TState ParseHead(std::string_view head);
     bool TakeLine(std::string &line, size_t maxLength);
+    // Moves up to `remaining` pending bytes into the body; true when none remain to come.
+    bool TakeBodyBytes();
 
     TLimits limits;
     TState state = TState::NeedMore;
