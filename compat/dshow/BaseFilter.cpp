@@ -54,15 +54,6 @@ private:
     size_t position = 0;
 };
 
-template <class Enumerator, class EnumInterface, class Arg>
-HRESULT MakeEnumerator(Arg &&arg, EnumInterface **out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    auto *e = new (std::nothrow) Enumerator(std::forward<Arg>(arg));
-    if (!e) return E_OUTOFMEMORY;
-    return e->NonDelegatingQueryInterface(IidOf<EnumInterface>(), reinterpret_cast<void **>(out));
-}
-
 }  // namespace
 
 HRESULT CreatePinEnumerator(CBaseFilter *filter, IEnumPins **pins) {
@@ -82,11 +73,12 @@ HRESULT CreateMediaTypeEnumerator(CBasePin *pin, IEnumMediaTypes **types) {
         if (pin->GetMediaType(i, &type) != S_OK) break;
         list.push_back(std::move(type));
     }
-    return MakeEnumerator<MediaTypeEnumerator>(std::move(list), types);
+    return CreateComObject<MediaTypeEnumerator>(IID_IEnumMediaTypes, reinterpret_cast<void **>(types),
+                                                std::move(list));
 }
 
 HRESULT CreateMediaTypeEnumerator(const std::vector<AM_MEDIA_TYPE> &list, IEnumMediaTypes **types) {
-    return MakeEnumerator<MediaTypeEnumerator>(list, types);
+    return CreateComObject<MediaTypeEnumerator>(IID_IEnumMediaTypes, reinterpret_cast<void **>(types), list);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -3,7 +3,6 @@
 #include "compat/com/ComPtr.h"
 #include "compat/com/Unknown.h"
 
-#include <new>
 #include <vector>
 
 // An enumerator (IEnumPins, IEnumFilters, IEnumMoniker, ...) over a snapshot of interface
@@ -52,9 +51,6 @@ private:
 // Makes a snapshot enumerator over `items` and hands it out as `out`.
 template <class Interface, class EnumInterface>
 HRESULT MakeSnapshotEnumerator(std::vector<ComPtr<Interface>> items, EnumInterface **out) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    auto *e = new (std::nothrow) SnapshotEnumerator<Interface, EnumInterface>(std::move(items));
-    if (!e) return E_OUTOFMEMORY;
-    return e->NonDelegatingQueryInterface(IidOf<EnumInterface>(), reinterpret_cast<void **>(out));
+    return CreateComObject<SnapshotEnumerator<Interface, EnumInterface>>(
+        IidOf<EnumInterface>(), reinterpret_cast<void **>(out), std::move(items));
 }
