@@ -3,6 +3,7 @@
 #include "capture/DSUtilEx.h"
 
 #include "app/DataModule.h"
+#include "app/Log.h"
 #include "app/Messages.h"
 #include "compat/com/ClassRegistry.h"
 #include "compat/dshow/Devices.h"
@@ -123,7 +124,8 @@ void TFramePreview::OpenMainPush() {
     builder->RenderStream(nullptr, nullptr, FilterMainPush.GetFilter().Get(), nullptr, grabberFilter.Get());
     builder->RenderStream(nullptr, nullptr, grabberFilter.Get(), nullptr, FilterNullRender.GetFilter().Get());
 
-    FilterGraphMainPush.Play();
+    // Not a failure of the build: the picture stays black, which the log then explains.
+    if (!FilterGraphMainPush.Play()) Notice(QStringLiteral("FilterGraphMainPush: the graph did not run"));
     MainPushMediaType = AM_MEDIA_TYPE();
     FMainPushGrabber->GetConnectedMediaType(&MainPushMediaType);
     FMainPushGrabber->SetOnSample(
@@ -220,7 +222,7 @@ bool TFramePreview::BuildPreview(bool camera1Running, bool camera2Running, int l
     CheckDSResult(ConnectFilters(FPreviewGrabber.get(), &FRawShowFilter, 0, 0), "FPreviewGrabber --> FRawShowFilter");
     CheckDSResult(ConnectFilters(&FRawShowFilter, RecordWindow1, 0, 0), "FRawShowFilter --> recordwindow1");
 
-    FilterGraphPreview.Play();
+    if (!FilterGraphPreview.Play()) Notice(QStringLiteral("FilterGraphPreview: the graph did not run"));
     m_previewRunning = true;
     SetLayoutMode(layoutMode);
     return true;
