@@ -222,10 +222,11 @@ bool TFramePreview::BuildPreview(bool camera1Running, bool camera2Running, int l
     CheckDSResult(ConnectFilters(FPreviewGrabber.get(), &FRawShowFilter, 0, 0), "FPreviewGrabber --> FRawShowFilter");
     CheckDSResult(ConnectFilters(&FRawShowFilter, RecordWindow1, 0, 0), "FRawShowFilter --> recordwindow1");
 
-    if (!FilterGraphPreview.Play()) Notice(QStringLiteral("FilterGraphPreview: the graph did not run"));
+    const bool running = FilterGraphPreview.Play();
+    if (!running) Notice(QStringLiteral("FilterGraphPreview: the graph did not run"));
     m_previewRunning = true;
     SetLayoutMode(layoutMode);
-    return true;
+    return running;
 }
 
 const AM_MEDIA_TYPE &TFramePreview::InputMediaType(int input) const {

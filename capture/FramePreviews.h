@@ -49,7 +49,8 @@ public:
     void OpenMainPush();
     // Stops and releases the main push graph (at the end of the program).
     void CloseMainPush();
-    // Raises EDirectShowError with the label of the failing step.
+    // Raises EDirectShowError with the label of the failing step; false when the built graph
+    // does not run.
     bool BuildPreview(bool camera1Running, bool camera2Running, int layoutMode);
     int SetLayoutMode(int mode);
     void StopPreview();

@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -163,7 +164,8 @@ int main(int argc, char **argv) {
         preview.PresentationMediaType = slides.MediaType();
         preview.PenMediaType = board.MediaType();
         preview.PenBoardEnabled = true;
-        preview.BuildPreview(true, true, options->layout);
+        if (!preview.BuildPreview(true, true, options->layout))
+            throw std::runtime_error("the preview graph did not run");
 
         preview.GetConnectedMediaType(record.VideoMediaType);
         preview.SetOnSample([&](TSampleGrabberEx *g, IMediaSample *s, double t) {
