@@ -168,10 +168,16 @@ Mp4Result Mp4FileWriter::writeVideo(int64_t time, std::span<const uint8_t> acces
         }
         if (Mp4Result r = startFile(accessUnit); r != Mp4Ok)
             return r;
+        // The audio that waited for this frame goes first; its first failure is this call's.
+        Mp4Result flushed = Mp4Ok;
         while (!pendingAudio_.empty()) {
-            writePacket(*audio_, pendingAudio_.front().time, pendingAudio_.front().bytes, true);
+            const Mp4Result r = writePacket(*audio_, pendingAudio_.front().time, pendingAudio_.front().bytes, true);
+            if (flushed == Mp4Ok)
+                flushed = r;
             pendingAudio_.pop_front();
         }
+        const Mp4Result written = writePacket(video_, time, accessUnit, key);
+        return flushed != Mp4Ok ? flushed : written;
     }
     return writePacket(video_, time, accessUnit, key);
 }
