@@ -118,16 +118,7 @@ public:
         std::lock_guard guard(lock);
         for (auto &entry : filters)
             if (IsSameObject(entry.filter.Get(), filter)) return E_INVALIDARG;
-        std::string unique = name && *name ? name : "Filter";
-        HRESULT result = S_OK;
-        for (int n = 1; NameTaken(unique); ++n) {
-            unique = std::string(name && *name ? name : "Filter") + " " + std::to_string(n);
-            if (name && *name) result = VFW_S_DUPLICATE_NAME;
-        }
-        HRESULT hr = filter->JoinFilterGraph(this, unique.c_str());
-        if (FAILED(hr)) return hr;
-        filters.push_back({filter, unique});
-        return result;
+        return AddFilterLocked(filter, name ? name : "");
     }
 
     HRESULT RemoveFilter(IBaseFilter *filter) override {
@@ -136,11 +127,8 @@ public:
         auto it = std::find_if(filters.begin(), filters.end(),
                                [&](const Entry &e) { return IsSameObject(e.filter.Get(), filter); });
         if (it == filters.end()) return VFW_E_NOT_FOUND;
-        ComPtr<IBaseFilter> keep = it->filter;
-        keep->Stop();
-        DisconnectAllPins(keep.Get());
-        keep->JoinFilterGraph(nullptr, nullptr);
-        filters.erase(it);
+        it->filter->Stop();
+        RemoveLocked(filter);
         return S_OK;
     }
 
@@ -267,12 +255,16 @@ private:
         return std::any_of(filters.begin(), filters.end(), [&](const Entry &e) { return e.name == name; });
     }
 
+    // Joins `filter` under `name` ("Filter" when empty), numbered when the name is taken, which
+    // VFW_S_DUPLICATE_NAME reports for a name the caller gave.
     HRESULT AddFilterLocked(IBaseFilter *filter, const std::string &name) {
-        std::string unique = name.empty() ? "Filter" : name;
-        for (int n = 1; NameTaken(unique); ++n) unique = name + " " + std::to_string(n);
-        HRESULT hr = filter->JoinFilterGraph(this, unique.c_str());
-        if (SUCCEEDED(hr)) filters.push_back({filter, unique});
-        return hr;
+        const std::string base = name.empty() ? "Filter" : name;
+        std::string unique = base;
+        for (int n = 1; NameTaken(unique); ++n) unique = base + " " + std::to_string(n);
+        const HRESULT hr = filter->JoinFilterGraph(this, unique.c_str());
+        if (FAILED(hr)) return hr;
+        filters.push_back({filter, unique});
+        return unique != base && !name.empty() ? VFW_S_DUPLICATE_NAME : S_OK;
     }
 
     void RemoveLocked(IBaseFilter *filter) {
@@ -294,11 +286,6 @@ private:
                     pin->Disconnect();
                 }
             }
-    }
-
-    bool InGraph(IBaseFilter *filter) const {
-        return std::any_of(filters.begin(), filters.end(),
-                           [&](const Entry &e) { return IsSameObject(e.filter.Get(), filter); });
     }
 
     static HRESULT CheckPins(IPin *output, IPin *input) {
