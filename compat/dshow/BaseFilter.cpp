@@ -122,9 +122,13 @@ HRESULT CBaseFilter::Pause() {
     if (m_State == State_Stopped) {
         for (int i = 0, n = GetPinCount(); i < n; ++i) {
             CBasePin *pin = GetPin(i);
-            if (pin && pin->IsConnected()) {
-                const HRESULT hr = pin->Active();
-                if (FAILED(hr)) return hr;
+            if (!pin || !pin->IsConnected()) continue;
+            const HRESULT hr = pin->Active();
+            if (FAILED(hr)) {
+                // Still stopped: the pins already active stop again (a source pin's thread).
+                for (int j = 0; j < i; ++j)
+                    if (CBasePin *active = GetPin(j); active && active->IsConnected()) active->Inactive();
+                return hr;
             }
         }
     }

@@ -28,8 +28,6 @@ public:
     HRESULT Inactive() override;
     HRESULT CheckMediaType(const AM_MEDIA_TYPE *type) override;
 
-    bool ThreadRunning() const { return m_thread.joinable(); }
-
 protected:
     // True once the pin has been told to stop; long FillBuffer waits poll it.
     bool StopRequested() const { return m_stop.load(std::memory_order_acquire); }

@@ -150,7 +150,6 @@ HRESULT CTransformFilter::Stop() {
     m_pOutput->Inactive();
     CAutoLock receiving(m_csReceive);
     const HRESULT hr = StopStreaming();
-    m_bStreaming = false;
     m_State = State_Stopped;
     return hr;
 }
@@ -162,13 +161,19 @@ HRESULT CTransformFilter::Pause() {
         m_State = State_Paused;
         return S_OK;
     }
-    if (m_State == State_Stopped) {
+    if (m_State != State_Stopped) return CBaseFilter::Pause();
+    {
         CAutoLock receiving(m_csReceive);
-        HRESULT hr = StartStreaming();
+        const HRESULT hr = StartStreaming();
         if (FAILED(hr)) return hr;
-        m_bStreaming = true;
     }
-    return CBaseFilter::Pause();
+    const HRESULT hr = CBaseFilter::Pause();
+    if (FAILED(hr)) {
+        // Still stopped: what StartStreaming set up goes again.
+        CAutoLock receiving(m_csReceive);
+        StopStreaming();
+    }
+    return hr;
 }
 
 HRESULT CTransformFilter::Transform(IMediaSample *, IMediaSample *) { return E_UNEXPECTED; }

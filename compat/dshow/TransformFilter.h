@@ -88,5 +88,4 @@ protected:
     CCritSec m_csReceive;  // held while a sample is processed
     std::unique_ptr<CTransformInputPin> m_pInput;
     std::unique_ptr<CTransformOutputPin> m_pOutput;
-    bool m_bStreaming = false;
 };
