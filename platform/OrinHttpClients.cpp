@@ -250,6 +250,7 @@ std::string THttpClient::UploadFile(const std::string &address, const std::strin
         return finish(TUploadStatus::Failed,
                       "cannot read " + filePath + ": " + (fileFd < 0 ? std::strerror(errno) : "not a regular file"));
     total = info.st_size;
+    outcome.size = total;
 
     AbortFlag.store(0);
     hostHeader = url.host + ":" + std::to_string(url.port);

@@ -59,6 +59,7 @@ enum class TUploadStatus { Done, Failed, Cancelled };
 struct TUploadOutcome {
     TUploadStatus status = TUploadStatus::Failed;
     std::string cleanedName;  // UTF-8
+    int64_t size = 0;         // of the file when it was opened: the bytes the upload sends
     std::string error;
 };
 

@@ -12,8 +12,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -182,9 +182,12 @@ int main(int argc, char **argv)
     ProgressLine progress;
     client.OnProgress = [&](std::atomic<int> &, int64_t position, int64_t total) { progress.Show(position, total); };
 
-    std::thread([&client, stopSignals] {
+    // The first signal cancels the upload, or the registration that follows it.
+    std::stop_source interrupt;
+    std::thread([&client, interrupt, stopSignals]() mutable {
         int signal = 0;
         sigwait(&stopSignals, &signal);
+        interrupt.request_stop();
         client.Cancel();
     }).detach();
 
@@ -198,12 +201,11 @@ int main(int argc, char **argv)
         std::cerr << "\nstudiocast-upload: upload of " << options.file << " failed: " << outcome.error << "\n";
         return UploadFailed;
     }
-    std::error_code sizeError;
-    const auto size = std::filesystem::file_size(options.file, sizeError);
-    progress.Finish(int64_t(size));
+    progress.Finish(outcome.size);
 
     WebServiceSoap_java service;
     service.ServiceUrl = QString::fromStdString(options.platform);
+    service.Stop = interrupt.get_token();
     TAddVideoParms parms;
     parms.title = QString::fromStdString(options.title);
     parms.speaker = QString::fromStdString(options.speaker);
@@ -212,8 +214,12 @@ int main(int argc, char **argv)
     parms.remark = QString::fromStdString(options.remark);
     parms.fileName = QString::fromStdString(outcome.cleanedName);
     parms.sessionId = QString::fromStdString(client.SessionKey());
-    parms.fileSize = QString::number(size);
+    parms.fileSize = QString::number(outcome.size);
     const TAddVideoResult registration = service.AddVideo(parms);
+    if (interrupt.stop_requested()) {
+        std::cerr << "studiocast-upload: interrupted during the registration\n";
+        return Interrupted;
+    }
     if (!WebServiceSoap_java::IsTrue(registration.success)) {
         std::cerr << "studiocast-upload: the platform refused the registration: "
                   << registration.message.toStdString() << "\n";

@@ -3,12 +3,18 @@
 #include "UploadTestFiles.h"
 
 #include "PlatformStubProcess.h"
+#include "tests/support/LoopbackAddresses.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace {
 
@@ -74,7 +80,7 @@ TEST(UploadTool, ExitsZeroOnlyForARegisteredUpload)
         PlatformStubProcess stub(c.stubSwitches);
         std::string platform = stub.BaseUrl();
         if (c.platformGone)
-            platform = PlatformStubProcess().BaseUrl();  // stopped again at once
+            platform = sc_test::ClosedPortUrl();
         std::vector<std::string> arguments{"--platform", platform, "--title", "课 1", "--speaker", "张", "--retries", "1"};
         arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
         arguments.push_back(file);
@@ -88,4 +94,42 @@ TEST(UploadTool, ExitsZeroOnlyForARegisteredUpload)
         }
     }
     EXPECT_EQ(RunTool({"--title", "x", file}).exitCode, 2);
+}
+
+TEST(UploadTool, CtrlCDuringTheRegistrationEndsItAsInterrupted)
+{
+    TempFolder folder;
+    const std::string file = folder.WriteRandomFile("v.mp4", 1000);
+    PlatformStubProcess stub({"--slow", "/webservice/addVideo.action", "--slow-ms", "20000"});
+    const std::vector<std::string> arguments{STUDIOCAST_UPLOAD_EXECUTABLE, "--platform", stub.BaseUrl(), "--title",
+                                             "t", "--grade", "3", "--subject", "12", file};
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t tool = fork();
+    ASSERT_GE(tool, 0);
+    if (tool == 0) {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        std::vector<char *> argv;
+        for (const auto &argument : arguments)
+            argv.push_back(const_cast<char *>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    const auto registering = [&] {
+        for (const auto &request : stub.Requests())
+            if (request.value("path", "") == "/webservice/addVideo.action")
+                return true;
+        return false;
+    };
+    while (!registering() && std::chrono::steady_clock::now() - started < std::chrono::seconds(15))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(registering());
+    kill(tool, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(tool, &status, 0), tool);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << "waited for the slow reply";
 }
