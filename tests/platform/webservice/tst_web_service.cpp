@@ -2,6 +2,7 @@
 // registration of an uploaded file, and every way a call can fail.
 
 #include "PlatformStubProcess.h"
+#include "tests/support/LoopbackAddresses.h"
 #include "platform/OrinHttpClients.h"
 #include "platform/OrinWebService.h"
 
@@ -54,16 +55,7 @@ WebServiceSoap_java Service(const QString &baseUrl)
 
 QString Base(const PlatformStubProcess &stub) { return QString::fromStdString(stub.BaseUrl()); }
 
-// An address where nothing listens.
-QString ClosedAddress()
-{
-    std::string base;
-    {
-        PlatformStubProcess gone;
-        base = gone.BaseUrl();
-    }
-    return QString::fromStdString(base);
-}
+QString ClosedAddress() { return QString::fromStdString(sc_test::ClosedPortUrl()); }
 
 }  // namespace
 
