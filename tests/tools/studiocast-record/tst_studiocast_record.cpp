@@ -99,7 +99,10 @@ TEST(StudiocastRecord, RecordsALessonWithSoundAndPrintsItsFigures) {
     ASSERT_TRUE(std::regex_match(result.lastLine, m, figures)) << result.lastLine;
     const int composed = std::stoi(m[1]), encoded = std::stoi(m[2]), dropped = std::stoi(m[3]);
     EXPECT_GE(composed, 50);
-    EXPECT_EQ(composed - encoded, dropped);
+    // A small picture keeps up: at most a few frames of the 3 seconds are lost to the encoder.
+    EXPECT_LE(encoded, composed);
+    EXPECT_GE(encoded * 5, composed * 4);
+    EXPECT_EQ(dropped, composed - encoded);
     EXPECT_NEAR(std::stod(m[4]), 3.0, 0.3);
     EXPECT_GT(std::stod(m[5]), 0.0);
     EXPECT_GE(std::stod(m[6]), 3.0);
