@@ -94,6 +94,9 @@ struct ClassRegistry::Impl {
     mutable std::string cachedPath;
     mutable struct timespec cachedTime {};
     mutable off_t cachedSize = -1;
+    // The file exists but could not be read whole: it is never written over, lest the classes
+    // of others be lost.
+    mutable bool unreadable = false;
     std::map<std::string, LoadedLibrary> libraries;
 
     std::string Path() const { return explicitPath.empty() ? DefaultRegistryPath() : explicitPath; }
@@ -104,6 +107,7 @@ struct ClassRegistry::Impl {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) {
             fileClasses.clear();
+            unreadable = false;
             cachedPath = path;
             cachedSize = -1;
             return;
@@ -114,15 +118,22 @@ struct ClassRegistry::Impl {
         fileClasses.clear();
         std::ifstream in(path);
         json doc = json::parse(in, nullptr, false);
-        if (!doc.is_discarded() && doc.is_object() && doc.contains("classes") && doc["classes"].is_array())
-            for (const auto &entry : doc["classes"])
-                if (auto info = FromJson(entry)) fileClasses[info->clsid] = *info;
+        unreadable = doc.is_discarded() || !doc.is_object() || !doc.contains("classes") || !doc["classes"].is_array();
+        if (!unreadable)
+            for (const auto &entry : doc["classes"]) {
+                if (auto info = FromJson(entry))
+                    fileClasses[info->clsid] = *info;
+                else
+                    unreadable = true;
+            }
         cachedPath = path;
         cachedSize = st.st_size;
         cachedTime = st.st_mtim;
     }
 
     HRESULT Save() {
+        cachedSize = -1;  // saved or not, the next use reads what the file holds
+        if (unreadable) return STG_E_READFAULT;
         json classes = json::array();
         for (const auto &[clsid, info] : fileClasses) classes.push_back(ToJson(info));
         const fs::path path = Path();
@@ -136,9 +147,7 @@ struct ClassRegistry::Impl {
             if (!out) return STG_E_WRITEFAULT;
         }
         fs::rename(temp, path, ec);
-        if (ec) return STG_E_WRITEFAULT;
-        cachedSize = -1;  // re-read on next use
-        return S_OK;
+        return ec ? STG_E_WRITEFAULT : S_OK;
     }
 
     // Loads (once) the library at `path`; null with a reason when it cannot be used.

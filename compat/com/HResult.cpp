@@ -29,6 +29,7 @@ constexpr CodeText kResultTexts[] = {
     {MK_E_SYNTAX, "Invalid moniker syntax."},
     {MK_E_NOOBJECT, "The object named by the moniker could not be found."},
     {STG_E_WRITEFAULT, "A disk error occurred during a write operation."},
+    {STG_E_READFAULT, "A disk error occurred during a read operation."},
     {VFW_S_NO_MORE_ITEMS, "The end of the list has been reached."},
     {VFW_S_DUPLICATE_NAME, "A filter with the same name is already in the graph; the name was made unique."},
     {VFW_S_STATE_INTERMEDIATE, "The state transition has not completed."},

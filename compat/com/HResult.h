@@ -39,6 +39,7 @@ inline constexpr HRESULT SELFREG_E_CLASS = MakeHResult(0x80040201);
 inline constexpr HRESULT MK_E_SYNTAX = MakeHResult(0x800401E4);
 inline constexpr HRESULT MK_E_NOOBJECT = MakeHResult(0x800401E5);
 inline constexpr HRESULT STG_E_WRITEFAULT = MakeHResult(0x8003001D);
+inline constexpr HRESULT STG_E_READFAULT = MakeHResult(0x8003001E);
 
 inline constexpr HRESULT VFW_S_NO_MORE_ITEMS = MakeHResult(0x00040103);
 inline constexpr HRESULT VFW_S_DUPLICATE_NAME = MakeHResult(0x0004022D);

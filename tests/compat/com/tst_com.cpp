@@ -103,6 +103,25 @@ TEST_F(RegistryFile, BuiltInClassesAreCreatedByIdentifier) {
     EXPECT_EQ(CoCreateInstance(kBuiltIn, nullptr, CLSCTX_INPROC, IID_IUnknown, object.PutVoid()), REGDB_E_CLASSNOTREG);
 }
 
+TEST_F(RegistryFile, AFileThatCannotBeReadIsNeverWrittenOver) {
+    auto &registry = ClassRegistry::Instance();
+    const std::string broken[] = {
+        "{\"classes\": [", // cut short
+        "{\"classes\": [{\"clsid\": \"not a class identifier\"}]}\n",
+    };
+    for (const std::string &text : broken) {
+        SCOPED_TRACE(text);
+        std::ofstream(path) << text;
+        registry.SetRegistryFilePath(path.string());
+        EXPECT_EQ(registry.RegisterServer({kFileClass, "Filed", "/x/libfiled.so", "Both", MERIT_NORMAL, {}, {}, {}}),
+                  STG_E_READFAULT);
+        EXPECT_EQ(registry.UnregisterServer(kFileClass), S_FALSE);
+        std::ifstream in(path);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+        EXPECT_FALSE(registry.Find(kFileClass));
+    }
+}
+
 TEST_F(RegistryFile, LibraryClassesPersistInTheFile) {
     auto &registry = ClassRegistry::Instance();
     ClassRegistration info{kFileClass, "Filed", "/nonexistent/libfiled.so", "Both", MERIT_UNLIKELY, {kCategory},
