@@ -104,11 +104,11 @@ bool Yuy2Compositor::coversOutput(const TSwitcherLayer& layer)
 
 void Yuy2Compositor::compose(uint8_t* out, int stride)
 {
-    std::vector<TSwitcherLayer> layout;
     {
         std::lock_guard guard(layoutLock_);
-        layout = layout_;
+        composeLayout_.assign(layout_.begin(), layout_.end());
     }
+    const std::vector<TSwitcherLayer>& layout = composeLayout_;
     const bool covered = std::any_of(layout.begin(), layout.end(),
                                      [&](const TSwitcherLayer& l) { return coversOutput(l); });
     if (!covered)

@@ -60,6 +60,9 @@ private:
     std::array<Slot, kInputs> slots_;
     std::mutex layoutLock_;
     std::vector<TSwitcherLayer> layout_;
+    // compose's copy of layout_, kept so that its storage is reused frame after frame (compose
+    // runs on one thread).
+    std::vector<TSwitcherLayer> composeLayout_;
     Planes source_;
     Planes scaled_;
 };
