@@ -3,7 +3,6 @@
 #include "zoom/Zoom.h"
 
 #include <cstring>
-#include <new>
 
 namespace framescaler {
 
@@ -22,10 +21,11 @@ ScaleMode scaleModeOf(int32_t mode) { return mode == 1 ? ScaleMode::Bilinear : S
 namespace {
 
 // The exported routines' work without their argument checks: both sizes are above 0 and the
-// source below 32768 per side here.
-void scale(uint8_t* dst, FrameSize dstSize, const uint8_t* src, FrameSize srcSize, ScaleMode mode)
+// source below 32768 per side here. The destination rows are `dstStride` bytes apart.
+void scale(uint8_t* dst, ptrdiff_t dstStride, FrameSize dstSize, const uint8_t* src, FrameSize srcSize,
+           ScaleMode mode)
 {
-    const DestPicture d{dst, ptrdiff_t{dstSize.width} * 4, dstSize.width, dstSize.height};
+    const DestPicture d{dst, dstStride, dstSize.width, dstSize.height};
     const SourcePicture s{src, ptrdiff_t{srcSize.width} * 4, srcSize.width, srcSize.height};
     if (mode == ScaleMode::Bilinear)
         zoomBilinear(d, s, *bestKernels().bilinear);
@@ -35,46 +35,41 @@ void scale(uint8_t* dst, FrameSize dstSize, const uint8_t* src, FrameSize srcSiz
 
 } // namespace
 
-HRESULT FrameScaler::render(const FrameJob& job)
+void renderFrame(const FrameJob& job)
 {
     const auto outBytes = static_cast<size_t>(rgb32Bytes(job.outputSize));
+    const auto outRow = ptrdiff_t{job.outputSize.width} * 4;
     if (job.pause) {
         std::memset(job.output, 0, outBytes);
-        return S_OK;
+        return;
     }
     if (job.inputSize == job.outputSize) {
         std::memcpy(job.output, job.input, outBytes);
-        return S_OK;
+        return;
     }
     const FrameSize fit = fitInside(job.inputSize, job.outputSize);
     if (!job.keepAspect || fit == job.outputSize) {
-        scale(job.output, job.outputSize, job.input, job.inputSize, job.mode);
-        return S_OK;
+        scale(job.output, outRow, job.outputSize, job.input, job.inputSize, job.mode);
+        return;
     }
     if (fit.width <= 0 || fit.height <= 0) {
         std::memset(job.output, 0, outBytes); // nothing of the picture is left at this size
-        return S_OK;
+        return;
     }
-    try {
-        m_work.resize(static_cast<size_t>(rgb32Bytes(fit)));
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    // The picture is scaled straight into its place; only the bars around it are cleared.
+    const auto top = size_t((job.outputSize.height - fit.height) / 2);
+    const auto left = size_t((job.outputSize.width - fit.width) / 2) * 4;
+    const auto fitRow = size_t(fit.width) * 4;
+    uint8_t* picture = job.output + top * size_t(outRow) + left;
+    std::memset(job.output, 0, top * size_t(outRow));
+    for (int32_t y = 0; y < fit.height; ++y) {
+        uint8_t* row = job.output + (top + size_t(y)) * size_t(outRow);
+        std::memset(row, 0, left);
+        std::memset(row + left + fitRow, 0, size_t(outRow) - left - fitRow);
     }
-    scale(m_work.data(), fit, job.input, job.inputSize, job.mode);
-    std::memset(job.output, 0, outBytes);
-    const size_t outRow = size_t(job.outputSize.width) * 4;
-    if (fit.width == job.outputSize.width) {
-        // Bars above and below.
-        const size_t top = size_t((job.outputSize.height - fit.height) / 2);
-        std::memcpy(job.output + top * outRow, m_work.data(), m_work.size());
-    } else {
-        // Bars left and right.
-        const size_t left = size_t((job.outputSize.width - fit.width) / 2) * 4;
-        const size_t fitRow = size_t(fit.width) * 4;
-        for (int32_t y = 0; y < fit.height; ++y)
-            std::memcpy(job.output + size_t(y) * outRow + left, m_work.data() + size_t(y) * fitRow, fitRow);
-    }
-    return S_OK;
+    const size_t below = (top + size_t(fit.height)) * size_t(outRow);
+    std::memset(job.output + below, 0, outBytes - below);
+    scale(picture, outRow, fit, job.input, job.inputSize, job.mode);
 }
 
 } // namespace framescaler

@@ -3,10 +3,7 @@
 // rows packed (stride = width * 4), both pictures in the same row order.
 #pragma once
 
-#include "compat/com/HResult.h"
-
 #include <cstdint>
-#include <vector>
 
 namespace framescaler {
 
@@ -38,17 +35,8 @@ struct FrameJob {
     ScaleMode mode = ScaleMode::Nearest;
 };
 
-class FrameScaler {
-public:
-    // Writes exactly rgb32Bytes(job.outputSize) bytes of job.output and reads at most
-    // rgb32Bytes(job.inputSize) of job.input. E_OUTOFMEMORY when the work picture for bars
-    // cannot be had.
-    HRESULT render(const FrameJob& job);
-
-private:
-    // The scaled picture before bars are added; kept between frames so that steady streaming
-    // allocates nothing.
-    std::vector<uint8_t> m_work;
-};
+// Writes exactly rgb32Bytes(job.outputSize) bytes of job.output and reads at most
+// rgb32Bytes(job.inputSize) of job.input.
+void renderFrame(const FrameJob& job);
 
 } // namespace framescaler

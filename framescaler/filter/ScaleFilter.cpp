@@ -262,9 +262,7 @@ HRESULT TScaleFilter::Transform(IMediaSample* input, IMediaSample* output)
         return E_POINTER;
     job.input = inData;
     job.output = outData;
-    const HRESULT hr = m_scaler.render(job);
-    if (FAILED(hr))
-        return hr;
+    renderFrame(job);
     return stampOutput(input, output, static_cast<LONG>(outBytes));
 }
 

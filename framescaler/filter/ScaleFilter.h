@@ -49,7 +49,6 @@ private:
     // a copy per frame.
     mutable std::mutex m_paramsLock;
     TScaleParams m_params;
-    FrameScaler m_scaler; // streaming thread only
 };
 
 } // namespace framescaler
