@@ -61,6 +61,7 @@ HRESULT TPushPin::DecideBufferSize(IMemAllocator *allocator, ALLOCATOR_PROPERTIE
 }
 
 HRESULT TPushPin::Active() {
+    m_failureReported.store(false, std::memory_order_relaxed);
     m_active.store(true, std::memory_order_release);
     return CBaseOutputPin::Active();
 }
@@ -79,7 +80,22 @@ HRESULT TPushPin::DeliverBuffer(const BYTE *buffer, LONG length, BOOL syncPoint)
     return DeliverGated(buffer, length, syncPoint);
 }
 
+void TPushPin::ReportDeliveryFailure(HRESULT result) {
+    // Once per run: a source that fails on every frame must not flood the log.
+    if (m_failureReported.exchange(true, std::memory_order_relaxed)) return;
+    Notice(QStringLiteral("%1: a frame was not delivered: %2 ($%3)")
+               .arg(QString::fromStdString(Filter()->Name()), QString::fromStdString(HResultText(result)))
+               .arg(static_cast<uint32_t>(result), 8, 16, QLatin1Char('0')));
+}
+
 HRESULT TPushPin::DeliverGated(const BYTE *buffer, LONG length, BOOL syncPoint) {
+    const HRESULT hr = CopyAndDeliver(buffer, length, syncPoint);
+    // A stop under way decommits the buffer or stops downstream: that is no failure to report.
+    if (FAILED(hr) && hr != VFW_E_NOT_COMMITTED && hr != VFW_E_WRONG_STATE) ReportDeliveryFailure(hr);
+    return hr;
+}
+
+HRESULT TPushPin::CopyAndDeliver(const BYTE *buffer, LONG length, BOOL syncPoint) {
     try {
         if (!IsPinActive() || !IsConnected()) return S_FALSE;
         if (!buffer) return E_POINTER;
@@ -90,16 +106,11 @@ HRESULT TPushPin::DeliverGated(const BYTE *buffer, LONG length, BOOL syncPoint) 
         CAutoLock guard(m_PinLock);
         BYTE *data = nullptr;
         sample->GetPointer(&data);
-        if (length > sample->GetSize()) {
-            DebugTraceFmt("DeliverBuffer: frame of %d bytes dropped, sample holds %d", int(length), int(sample->GetSize()));
-            return VFW_E_BUFFER_OVERFLOW;
-        }
+        if (length > sample->GetSize()) return VFW_E_BUFFER_OVERFLOW;
         std::memcpy(data, buffer, size_t(length));
         sample->SetActualDataLength(length);
         if (syncPoint) sample->SetSyncPoint(1);
-        hr = Deliver(sample.Get());
-        if (hr != S_OK) DebugTraceFmt("Deliver() hr=%.8x", static_cast<unsigned>(hr));
-        return hr;
+        return Deliver(sample.Get());
     } catch (...) {
         // Delivery runs on foreign streaming threads: nothing may escape.
         return E_UNEXPECTED;

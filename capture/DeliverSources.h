@@ -51,7 +51,8 @@ public:
     HRESULT EndFlush() override { return S_OK; }
 
     // Copies the frame into a sample and delivers it. A frame larger than the sample's buffer
-    // is dropped (VFW_E_BUFFER_OVERFLOW); the sample carries exactly `length` bytes.
+    // is dropped (VFW_E_BUFFER_OVERFLOW); the sample carries exactly `length` bytes. The first
+    // failure of each run goes to the log.
     HRESULT DeliverBuffer(const BYTE *buffer, LONG length, BOOL syncPoint);
 
     bool IsPinActive() const { return m_active.load(std::memory_order_acquire); }
@@ -61,9 +62,12 @@ private:
     friend class TDeliverSource;
     // With the delivery gate held (shared).
     HRESULT DeliverGated(const BYTE *buffer, LONG length, BOOL syncPoint);
+    HRESULT CopyAndDeliver(const BYTE *buffer, LONG length, BOOL syncPoint);
+    void ReportDeliveryFailure(HRESULT result);
 
     CCritSec m_PinLock;
     std::atomic<bool> m_active{false};
+    std::atomic<bool> m_failureReported{false};  // in this run
     // Deliveries hold it shared; deactivation takes it exclusively, so that it returns only
     // when no delivery is in progress.
     std::shared_mutex m_deliveryGate;

@@ -3,10 +3,15 @@
 
 #include "capture/DeliverSources.h"
 
+#include "app/Log.h"
+
 #include "TestFilters.h"
 #include "compat/com/ClassRegistry.h"
 #include "compat/dshow/FilterGraph.h"
 #include "compat/dshow/Uuids.h"
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -203,6 +208,29 @@ struct Rig {
         return source.control->DeliverBuffer(0, frame.data(), length, sync);
     }
 };
+
+TEST(DeliverSource, TheFirstFailedDeliveryOfEachRunIsLogged) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    OpenProgramLog(folder.path() + QStringLiteral("/"), QStringLiteral("log.txt"));
+    const auto failures = [&] {
+        QFile file(ProgramLogPath());
+        if (!file.open(QIODevice::ReadOnly)) return -1;
+        return int(file.readAll().count(QStringLiteral("a frame was not delivered").toUtf8()));
+    };
+    Rig rig;
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    EXPECT_EQ(rig.Deliver(1, 257), VFW_E_BUFFER_OVERFLOW);
+    EXPECT_EQ(rig.Deliver(2, 300), VFW_E_BUFFER_OVERFLOW);
+    EXPECT_EQ(failures(), 1) << "once per run";
+    rig.control->Stop();
+    EXPECT_EQ(rig.Deliver(3, 257), S_FALSE) << "stopped: not a failure";
+    ASSERT_EQ(rig.control->Run(), S_OK);
+    EXPECT_EQ(rig.Deliver(4, 257), VFW_E_BUFFER_OVERFLOW);
+    EXPECT_EQ(failures(), 2) << "again in the next run";
+    rig.control->Stop();
+    CloseProgramLog();
+}
 
 TEST(DeliverSource, DeliversCopiesOfFramesOnTheCallersThread) {
     Rig rig;
