@@ -110,3 +110,9 @@ HRESULT CreateComObject(REFIID iid, void **object, Args &&...args) {
     if (!instance) return E_OUTOFMEMORY;
     return HandOutNew(instance, iid, object);
 }
+
+// A class creator for a T that cannot be aggregated.
+template <class T>
+HRESULT CreateUnaggregated(IUnknown *outer, REFIID iid, void **object) {
+    return outer ? CLASS_E_NOAGGREGATION : CreateComObject<T>(iid, object);
+}

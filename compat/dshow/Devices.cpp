@@ -146,9 +146,7 @@ public:
 
 const BuiltInClassRegistrar registerDeviceEnum(
     ClassRegistration{CLSID_SystemDeviceEnum, "System Device Enumerator", "", "Both", 0, {}, {}, {}},
-    [](IUnknown *outer, REFIID iid, void **object) {
-        return outer ? CLASS_E_NOAGGREGATION : CreateComObject<SystemDeviceEnum>(iid, object);
-    });
+    &CreateUnaggregated<SystemDeviceEnum>);
 
 }  // namespace
 

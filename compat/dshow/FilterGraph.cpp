@@ -451,14 +451,10 @@ private:
 
 const BuiltInClassRegistrar registerGraph(
     ClassRegistration{CLSID_FilterGraph, "Filter Graph", "", "Both", 0, {}, {}, {}},
-    [](IUnknown *outer, REFIID iid, void **object) {
-        return outer ? CLASS_E_NOAGGREGATION : CreateComObject<CFilterGraph>(iid, object);
-    });
+    &CreateUnaggregated<CFilterGraph>);
 
 const BuiltInClassRegistrar registerCaptureBuilder(
     ClassRegistration{CLSID_CaptureGraphBuilder2, "Capture Graph Builder", "", "Both", 0, {}, {}, {}},
-    [](IUnknown *outer, REFIID iid, void **object) {
-        return outer ? CLASS_E_NOAGGREGATION : CreateComObject<CCaptureGraphBuilder>(iid, object);
-    });
+    &CreateUnaggregated<CCaptureGraphBuilder>);
 
 }  // namespace

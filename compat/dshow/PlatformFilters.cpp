@@ -200,11 +200,6 @@ public:
     HRESULT DoRenderSample(IMediaSample *) override { return S_OK; }
 };
 
-template <class T>
-HRESULT CreateUnaggregated(IUnknown *outer, REFIID iid, void **object) {
-    return outer ? CLASS_E_NOAGGREGATION : CreateComObject<T>(iid, object);
-}
-
 const RegisteredMediaType kAnyType{GUID_NULL, GUID_NULL};
 
 const BuiltInClassRegistrar registerGrabber(

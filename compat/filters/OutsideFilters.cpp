@@ -14,14 +14,6 @@
 
 namespace {
 
-template <class Filter>
-ClassCreator creatorOf()
-{
-    return [](IUnknown* outer, REFIID iid, void** object) -> HRESULT {
-        return outer ? CLASS_E_NOAGGREGATION : CreateComObject<Filter>(iid, object);
-    };
-}
-
 const RegisteredMediaType kAnyVideo{MEDIATYPE_Video, GUID_NULL};
 const RegisteredMediaType kYuy2{MEDIATYPE_Video, MEDIASUBTYPE_YUY2};
 
@@ -40,18 +32,18 @@ void RegisterOutsideFilters()
                                      std::move(create));
         };
         add(CLSID_RawVideoFilter, "Raw video to YUY2", CLSID_LegacyAmFilterCategory, {kAnyVideo}, {kYuy2},
-            creatorOf<filters::RawVideoFilter>());
+            &CreateUnaggregated<filters::RawVideoFilter>);
         add(CLSID_YUY2Switcher, "3-in-1 YUY2 switcher", CLSID_LegacyAmFilterCategory, {kYuy2}, {kYuy2},
-            creatorOf<filters::SwitcherFilter>());
+            &CreateUnaggregated<filters::SwitcherFilter>);
         add(CLSID_MainPushSource, "Main push source", CLSID_LegacyAmFilterCategory, {}, {kYuy2},
-            creatorOf<filters::MainPushSource>());
+            &CreateUnaggregated<filters::MainPushSource>);
         add(CLSID_PanelCapture, "Panel capture", CLSID_LegacyAmFilterCategory, {},
-            {{MEDIATYPE_Video, MEDIASUBTYPE_RGB32}}, creatorOf<filters::PanelCaptureFilter>());
+            {{MEDIATYPE_Video, MEDIASUBTYPE_RGB32}}, &CreateUnaggregated<filters::PanelCaptureFilter>);
         add(CLSID_H264Encoder, kH264EncoderFriendlyName, CLSID_VideoCompressorCategory, {kYuy2},
-            {{MEDIATYPE_Video, MEDIASUBTYPE_H264}}, creatorOf<filters::H264EncoderFilter>());
+            {{MEDIATYPE_Video, MEDIASUBTYPE_H264}}, &CreateUnaggregated<filters::H264EncoderFilter>);
         add(CLSID_AacEncoder, "AAC audio encoder", CLSID_LegacyAmFilterCategory,
             {{MEDIATYPE_Audio, MEDIASUBTYPE_PCM}}, {{MEDIATYPE_Audio, MEDIASUBTYPE_RAW_AAC1}},
-            creatorOf<filters::AacEncoderFilter>());
+            &CreateUnaggregated<filters::AacEncoderFilter>);
     });
 }
 

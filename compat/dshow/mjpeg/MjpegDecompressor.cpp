@@ -149,9 +149,5 @@ std::string MjpegDecompressor::LastDropReason() const {
 
 namespace {
 const BuiltInClassRegistrar registrar(sc::mjpeg::MjpegDecompressor::Registration(),
-                                      [](IUnknown *outer, REFIID iid, void **object) -> HRESULT {
-                                          if (outer)
-                                              return CLASS_E_NOAGGREGATION;
-                                          return CreateComObject<sc::mjpeg::MjpegDecompressor>(iid, object);
-                                      });
+                                      &CreateUnaggregated<sc::mjpeg::MjpegDecompressor>);
 } // namespace

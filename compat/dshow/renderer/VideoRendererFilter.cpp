@@ -135,9 +135,5 @@ HRESULT VideoRendererFilter::put_KeepAspectRatio(BOOL keep) {
 
 namespace {
 const BuiltInClassRegistrar registrar(sc::renderer::VideoRendererFilter::Registration(),
-                                      [](IUnknown *outer, REFIID iid, void **object) -> HRESULT {
-                                          if (outer)
-                                              return CLASS_E_NOAGGREGATION;
-                                          return CreateComObject<sc::renderer::VideoRendererFilter>(iid, object);
-                                      });
+                                      &CreateUnaggregated<sc::renderer::VideoRendererFilter>);
 } // namespace
