@@ -25,13 +25,6 @@ constexpr const char* kFragmentDuration = "1000000";
 // Audio that arrives before the first video key frame waits for it; more than this is dropped.
 constexpr size_t kMaxPendingAudio = 1000;
 
-std::string avError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 // Channel count from an AudioSpecificConfig: object type (5 bits, 6 more when 31), sampling
 // frequency index (4 bits, a 24-bit rate when 15), channel configuration (4 bits).
 int aacChannels(const std::vector<uint8_t>& asc)

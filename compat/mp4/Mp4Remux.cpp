@@ -13,13 +13,6 @@ namespace mp4 {
 
 namespace {
 
-std::string avError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 struct InputCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
@@ -94,6 +87,13 @@ std::string remuxToPlainMp4(const std::string& path)
     if (!error.empty())
         std::remove(temporary.c_str());
     return error;
+}
+
+std::string avError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
 }
 
 } // namespace mp4

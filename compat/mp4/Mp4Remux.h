@@ -8,4 +8,7 @@ namespace mp4 {
 // original only when the copy is complete. Returns an error text, empty on success.
 std::string remuxToPlainMp4(const std::string& path);
 
+// The text of a libav error code.
+std::string avError(int code);
+
 } // namespace mp4

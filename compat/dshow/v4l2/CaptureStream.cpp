@@ -8,15 +8,16 @@
 #include <unistd.h>
 
 namespace sc::v4l2 {
-namespace {
-
-constexpr int kWaitSliceMs = 500;
 
 int64_t monotonicNow100ns() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 10'000'000 + now.tv_nsec / 100;
 }
+
+namespace {
+
+constexpr int kWaitSliceMs = 500;
 
 v4l2_buffer captureBuffer(uint32_t index = 0) {
     v4l2_buffer buffer{};

@@ -10,6 +10,9 @@
 
 namespace sc::v4l2 {
 
+// Now on the monotonic clock that frame times are taken on, in 100 ns units.
+int64_t monotonicNow100ns();
+
 // One picture as the driver filled it; valid only during the frame handler.
 struct CapturedFrame {
     const uint8_t *data = nullptr;

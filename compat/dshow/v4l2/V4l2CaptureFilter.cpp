@@ -10,12 +10,6 @@
 namespace sc::v4l2 {
 namespace {
 
-int64_t monotonicNow100ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 10'000'000 + now.tv_nsec / 100;
-}
-
 // Buffers between the camera thread and the graph: enough for a frame on its way and one
 // being filled; a slow downstream makes the driver drop frames, never the graph stall.
 constexpr int32_t kSampleBuffers = 3;
