@@ -2,6 +2,7 @@
 
 #include "app/CrashReport.h"
 #include "app/Errors.h"
+#include "app/WriteAll.h"
 
 #include <QDir>
 
@@ -22,22 +23,6 @@ namespace {
 QString SystemError(int code)
 {
     return QString::fromLocal8Bit(std::strerror(code));
-}
-
-// Writes all of data, resuming after interrupted or partial writes. Returns 0 or errno.
-int WriteAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += written;
-        size -= size_t(written);
-    }
-    return 0;
 }
 
 // The program-wide log. Writers take a reference for the length of one line, so closing never

@@ -2,6 +2,7 @@
 
 #include "app/Errors.h"
 #include "app/IniFile.h"
+#include "app/WriteAll.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,23 +32,6 @@ QString ReadFileText(const QString &path)
     return QString::fromUtf8(file.readAll());
 }
 
-bool WriteAll(int fd, const QByteArray &data)
-{
-    const char *cursor = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, cursor, size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        cursor += written;
-        left -= written;
-    }
-    return true;
-}
-
 // Temporary files of a save that a crash interrupted.
 void RemoveLeftovers(const QString &folder, const QString &fileName)
 {
@@ -72,7 +56,8 @@ bool ReplaceFile(const QString &path, const QByteArray &content)
         return false;
     struct stat existing{};
     const mode_t mode = ::stat(QFile::encodeName(target).constData(), &existing) == 0 ? existing.st_mode & 07777 : 0644;
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, content.constData(), size_t(content.size())) == 0
+        && ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     ok = ok && ::rename(temporary.constData(), QFile::encodeName(target).constData()) == 0;
     if (!ok) {

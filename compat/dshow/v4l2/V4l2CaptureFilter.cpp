@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 
 namespace sc::v4l2 {
 namespace {
