@@ -1,27 +1,13 @@
 #include "platform/HttpReplyReader.h"
 
+#include "platform/AsciiText.h"
+
 #include <algorithm>
 #include <charconv>
 
 namespace {
 
 constexpr size_t MaxChunkLine = 1024;
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = char(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 std::string_view TrimSpaces(std::string_view text)
 {

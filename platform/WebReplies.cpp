@@ -1,8 +1,9 @@
 #include "platform/WebReplies.h"
 
+#include "platform/AsciiText.h"
+
 #include <nlohmann/json.hpp>
 
-#include <cctype>
 #include <charconv>
 #include <sstream>
 
@@ -63,16 +64,6 @@ std::string_view TrimBlanks(std::string_view text)
     while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
         text.remove_suffix(1);
     return text;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 }  // namespace
