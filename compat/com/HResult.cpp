@@ -62,6 +62,8 @@ constexpr CodeText kResultTexts[] = {
     {VFW_E_NOT_PAUSED, "The operation could not be performed because the filter is not paused."},
     {VFW_E_NOT_RUNNING, "The operation could not be performed because the filter is not running."},
     {VFW_E_WRONG_STATE, "The operation could not be performed because the filter is in the wrong state."},
+    {VFW_E_NO_TRANSPORT, "Pins cannot connect because they do not support the same transport."},
+    {VFW_E_MEDIA_TIME_NOT_SET, "The media time of this sample has not been set."},
     {VFW_E_TYPE_NOT_ACCEPTED, "This media type is not accepted."},
     {VFW_E_SAMPLE_REJECTED, "The sample was rejected."},
     {VFW_E_TIMEOUT, "The operation timed out."},

@@ -38,6 +38,10 @@ void CaptureStream::start(FrameHandler onFrame, ErrorHandler onError) {
     stop();
     V4l2Io &io = device_.io();
     const int fd = device_.fd();
+    // Made first: a thread that could not be woken could not be stopped.
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0)
+        throw V4l2Error("eventfd", device_.identity().path, errno);
     try {
         v4l2_requestbuffers request{};
         request.count = bufferCount_;
@@ -59,9 +63,10 @@ void CaptureStream::start(FrameHandler onFrame, ErrorHandler onError) {
         device_.check(io.ioctl(fd, VIDIOC_STREAMON, &type), "VIDIOC_STREAMON");
     } catch (...) {
         releaseBuffers();
+        ::close(wakeFd_);
+        wakeFd_ = -1;
         throw;
     }
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     stopping_ = false;
     onFrame_ = std::move(onFrame);
     onError_ = std::move(onError);

@@ -30,11 +30,7 @@ HRESULT PushPin::GetMediaType(int position, AM_MEDIA_TYPE* type)
 
 HRESULT PushPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
 {
-    request->cBuffers = std::max(request->cBuffers, 1);
-    request->cbBuffer = std::max(request->cbBuffer, bufferSize_);
-    request->cbAlign = std::max(request->cbAlign, 1);
-    ALLOCATOR_PROPERTIES actual;
-    return allocator->SetProperties(request, &actual);
+    return RequestAtLeast(allocator, request, 1, bufferSize_);
 }
 
 PushSource::PushSource(const AM_MEDIA_TYPE& type, int bufferSize)
